@@ -1,0 +1,258 @@
+// Values of the script language: a tagged variant with reference-counted strings, arrays and
+// objects. Counting is not atomic: every interpreter lives on one thread.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kestrun::vbscript {
+
+class Interp;
+class Value;
+
+// Variant subtypes, numbered as VarType reports them.
+enum class VType : uint16_t {
+    Empty = 0,
+    Null = 1,
+    Integer = 2,
+    Long = 3,
+    Single = 4,
+    Double = 5,
+    Currency = 6,
+    Date = 7,
+    String = 8,
+    Object = 9,
+    Error = 10,
+    Boolean = 11,
+    Byte = 17,
+    Array = 8204, // array of variants
+};
+
+struct StrRep {
+    int refs = 1;
+    std::u16string text;
+};
+
+struct ArrayRep {
+    int refs = 1;
+    bool fixed = false;          // declared with bounds by Dim: ReDim refuses it
+    std::vector<int32_t> dims;   // element count per dimension (upper bound + 1)
+    std::vector<Value> data;     // first subscript varies fastest
+};
+
+// Arguments reach procedures and members as pointers: to the caller's variable when passed by
+// reference, to a temporary otherwise.
+using Args = std::span<Value *const>;
+
+// Base of every script-visible object (class instances, Dictionary, RegExp, Err, ...).
+class Object {
+public:
+    Object() = default;
+    Object(const Object &) = delete;
+    Object &operator=(const Object &) = delete;
+    virtual ~Object() = default;
+
+    int refs = 0;
+
+    virtual std::u16string typeName() const = 0;
+    // Reads a property or calls a method; `name` is lower case, empty for the default member.
+    virtual Value get(Interp &in, std::u16string_view name, Args args);
+    // Assigns a property (Let, or Set when isSet).
+    virtual void put(Interp &in, std::u16string_view name, Args args, const Value &v, bool isSet);
+    // Items for For Each; error 451 when the object is not a collection.
+    virtual std::vector<Value> enumerate(Interp &in);
+    // Called when the last reference goes away, before deletion (Class_Terminate).
+    virtual void terminate() {}
+};
+
+void releaseObject(Object *o);
+
+class Value {
+public:
+    Value() : type_(VType::Empty), raw_(0) {}
+    ~Value() { release(); }
+    Value(const Value &o) : type_(o.type_), raw_(o.raw_) { retain(); }
+    Value(Value &&o) noexcept : type_(o.type_), raw_(o.raw_) { o.type_ = VType::Empty; }
+    Value &operator=(const Value &o) {
+        if (this != &o) {
+            Value tmp(o);
+            swap(tmp);
+        }
+        return *this;
+    }
+    Value &operator=(Value &&o) noexcept {
+        if (this != &o) {
+            Value tmp(std::move(o));
+            swap(tmp);
+        }
+        return *this;
+    }
+    void swap(Value &o) noexcept {
+        std::swap(type_, o.type_);
+        std::swap(raw_, o.raw_);
+    }
+
+    static Value null() { return Value(VType::Null); }
+    static Value boolean(bool b) {
+        Value v(VType::Boolean);
+        v.b_ = b;
+        return v;
+    }
+    static Value byte(uint8_t x) {
+        Value v(VType::Byte);
+        v.by_ = x;
+        return v;
+    }
+    static Value integer(int16_t x) {
+        Value v(VType::Integer);
+        v.i_ = x;
+        return v;
+    }
+    static Value lng(int32_t x) {
+        Value v(VType::Long);
+        v.l_ = x;
+        return v;
+    }
+    static Value single(float x) {
+        Value v(VType::Single);
+        v.f_ = x;
+        return v;
+    }
+    static Value dbl(double x) {
+        Value v(VType::Double);
+        v.d_ = x;
+        return v;
+    }
+    static Value currency(int64_t scaled) {
+        Value v(VType::Currency);
+        v.cy_ = scaled;
+        return v;
+    }
+    static Value date(double serial) {
+        Value v(VType::Date);
+        v.d_ = serial;
+        return v;
+    }
+    static Value error(int32_t code) {
+        Value v(VType::Error);
+        v.l_ = code;
+        return v;
+    }
+    static Value str(std::u16string s) {
+        Value v(VType::String);
+        v.s_ = new StrRep{1, std::move(s)};
+        return v;
+    }
+    static Value str(std::u16string_view s) { return str(std::u16string(s)); }
+    static Value str(const char16_t *s) { return str(std::u16string(s)); }
+    static Value ascii(std::string_view s);
+    static Value object(Object *o) { // takes a new reference
+        Value v(VType::Object);
+        v.o_ = o;
+        if (o)
+            ++o->refs;
+        return v;
+    }
+    static Value nothing() { return object(nullptr); }
+    static Value array(ArrayRep *a) { // adopts the reference
+        Value v(VType::Array);
+        v.a_ = a;
+        return v;
+    }
+
+    VType type() const { return type_; }
+    bool isEmpty() const { return type_ == VType::Empty; }
+    bool isNull() const { return type_ == VType::Null; }
+    bool isString() const { return type_ == VType::String; }
+    bool isObject() const { return type_ == VType::Object; }
+    bool isArray() const { return type_ == VType::Array; }
+    bool isNumeric() const; // subtype is a number, Boolean, Date or Empty
+    bool isInteger() const {
+        return type_ == VType::Integer || type_ == VType::Long || type_ == VType::Byte;
+    }
+
+    int16_t i() const { return i_; }
+    int32_t l() const { return l_; }
+    float f() const { return f_; }
+    double d() const { return d_; }
+    int64_t cy() const { return cy_; }
+    bool b() const { return b_; }
+    uint8_t by() const { return by_; }
+    const std::u16string &s() const { return s_->text; }
+    Object *o() const { return o_; }
+    ArrayRep *a() const { return a_; }
+
+    // Integer value of Byte/Integer/Long.
+    int32_t intValue() const {
+        return type_ == VType::Long ? l_ : type_ == VType::Integer ? i_ : by_;
+    }
+    // Makes the array uniquely owned so that it can be changed in place.
+    ArrayRep *mutableArray();
+    // Makes the string uniquely owned for appending.
+    std::u16string &mutableString();
+
+private:
+    explicit Value(VType t) : type_(t), raw_(0) {}
+    void retain() {
+        switch (type_) {
+        case VType::String:
+            ++s_->refs;
+            break;
+        case VType::Object:
+            if (o_)
+                ++o_->refs;
+            break;
+        case VType::Array:
+            ++a_->refs;
+            break;
+        default:
+            break;
+        }
+    }
+    void release() {
+        switch (type_) {
+        case VType::String:
+            if (--s_->refs == 0)
+                delete s_;
+            break;
+        case VType::Object:
+            if (o_ && --o_->refs == 0)
+                releaseObject(o_);
+            break;
+        case VType::Array:
+            if (--a_->refs == 0)
+                delete a_;
+            break;
+        default:
+            break;
+        }
+    }
+
+    VType type_;
+    union {
+        int16_t i_;
+        int32_t l_;
+        float f_;
+        double d_;
+        int64_t cy_;
+        bool b_;
+        uint8_t by_;
+        StrRep *s_;
+        Object *o_;
+        ArrayRep *a_;
+        uint64_t raw_;
+    };
+};
+
+// Lower-cases ASCII letters (names and keywords are case-insensitive).
+std::u16string lowerAscii(std::u16string_view s);
+std::u16string upperAscii(std::u16string_view s);
+std::u16string asciiToU16(std::string_view s);
+std::string u16ToUtf8(std::u16string_view s);
+std::u16string utf8ToU16(std::string_view s);
+
+} // namespace kestrun::vbscript

@@ -1,0 +1,24 @@
+// The library's own file name through the dynamic loader.
+#include "module_path_seam.h"
+
+#include <climits>
+#include <cstdlib>
+#include <dlfcn.h>
+
+namespace kestrun::platform {
+
+std::string ModuleFileName() {
+    Dl_info info{};
+    // Any address inside this shared object identifies it, whatever program loaded it.
+    if (dladdr(reinterpret_cast<const void *>(&ModuleFileName), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        return {};
+    }
+    char resolved[PATH_MAX];
+    if (realpath(info.dli_fname, resolved) != nullptr) {
+        return resolved;
+    }
+    return info.dli_fname;
+}
+
+} // namespace kestrun::platform

@@ -1,0 +1,75 @@
+#include "strings.h"
+
+#include "module_path_seam.h"
+
+namespace kestrun::interop {
+
+void ReplaceAll(std::string &s, std::string_view from, std::string_view to) {
+    if (from.empty()) {
+        return;
+    }
+    size_t pos = s.find(from);
+    if (pos == std::string::npos) {
+        return;
+    }
+    std::string out;
+    out.reserve(s.size());
+    size_t start = 0;
+    while (pos != std::string::npos) {
+        out.append(s, start, pos - start);
+        out.append(to);
+        start = pos + from.size();
+        pos = s.find(from, start);
+    }
+    out.append(s, start, std::string::npos);
+    s.swap(out);
+}
+
+std::string ModuleFolder() {
+    std::string file = platform::ModuleFileName();
+    const size_t slash = file.find_last_of(platform::kPathSeparator);
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+std::string ResolveLibraryPath(std::string_view path) {
+    if (path.find('\\') != std::string_view::npos || path.find("//") != std::string_view::npos ||
+        (!path.empty() && path.front() == '/')) {
+        return std::string(path);
+    }
+    return ModuleFolder() + std::string(path);
+}
+
+size_t TextBuffer::Find(const char *needle) const {
+    if (needle == nullptr) {
+        return 0;
+    }
+    const size_t pos = text_.find(needle);
+    return pos == std::string::npos ? 0 : pos + 1;
+}
+
+void TextBuffer::Replace(const TextBuffer &search, const TextBuffer &replacement) {
+    const std::string &from = search.text_;
+    const std::string &to = replacement.text_;
+    if (text_.empty() || from.empty()) {
+        return;
+    }
+    // Built in one pass: same result as replacing in place and resuming after the insertion,
+    // without the quadratic cost of shifting the tail on every match.
+    size_t pos = text_.find(from);
+    if (pos == std::string::npos) {
+        return;
+    }
+    std::string out;
+    out.reserve(text_.size());
+    size_t start = 0;
+    while (pos != std::string::npos) {
+        out.append(text_, start, pos - start);
+        out.append(to);
+        start = pos + from.size();
+        pos = text_.find(from, start);
+    }
+    out.append(text_, start, std::string::npos);
+    text_.swap(out);
+}
+
+} // namespace kestrun::interop
