@@ -6,7 +6,6 @@
 
 #include <bit>
 #include <functional>
-#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,7 +16,6 @@ namespace safe_eval {
 namespace {
 
 constexpr std::size_t kInitialStackRoom = 64;
-constexpr std::int64_t kMinInt = std::numeric_limits<std::int64_t>::min();
 
 using MaybeError = std::optional<EvalError>;
 
