@@ -30,8 +30,15 @@ function(kestrun_family name)
 endfunction()
 
 # kestrun_test(NAME SOURCES... LIBS ...): a GoogleTest executable registered with CTest.
+# In a ThreadSanitizer build only the tests labelled "tsan" exist; the target tsan_tests builds them.
 function(kestrun_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(KESTRUN_TSAN AND NOT "tsan" IN_LIST ARG_LABELS)
+        return()
+    endif()
+    if("tsan" IN_LIST ARG_LABELS)
+        set_property(GLOBAL APPEND PROPERTY KESTRUN_TSAN_TESTS ${name})
+    endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")

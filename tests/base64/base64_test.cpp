@@ -1,0 +1,71 @@
+// Base64 exports called as a Visual Basic host calls them.
+#include "vbhost.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using vbhost::Gbk;
+using vbhost::Take;
+using vbhost::TakeText;
+
+TEST(Base64Encode, PaddingAndTheTwoTextForms) {
+    EXPECT_EQ(TakeText(Base64Encode_GB("abc")), "YWJj");
+    EXPECT_EQ(TakeText(Base64Encode_GB("ab")), "YWI=");
+    EXPECT_EQ(TakeText(Base64Encode_GB("a")), "YQ==");
+    EXPECT_EQ(Take(Base64Encode_GB("")), "");
+    const std::string ni = Gbk("你");
+    EXPECT_EQ(TakeText(Base64Encode_UTF8(ni.c_str())), "5L2g");
+    EXPECT_EQ(TakeText(Base64Encode_GB(ni.c_str())), "xOM=");
+    EXPECT_EQ(TakeText(Base64Encode_UTF8(Gbk("你好").c_str())), "5L2g5aW9");
+}
+
+TEST(Base64, NullArgumentsGiveAnEmptyString) {
+    EXPECT_EQ(Take(Base64Encode_GB(nullptr)), "");
+    EXPECT_EQ(Take(Base64Encode_UTF8(nullptr)), "");
+    EXPECT_EQ(Take(Base64Decode_GB(nullptr)), "");
+    EXPECT_EQ(Take(Base64Decode_UTF8(nullptr)), "");
+}
+
+TEST(Base64Decode, SkipsWhatIsNotInTheAlphabet) {
+    EXPECT_EQ(TakeText(Base64Decode_GB("YWJj")), "abc");
+    EXPECT_EQ(TakeText(Base64Decode_GB("YW Jj")), "abc");
+    EXPECT_EQ(TakeText(Base64Decode_GB("YW\r\nJ\tj")), "abc");
+    EXPECT_EQ(TakeText(Base64Decode_GB("YWJ")), "ab");
+    EXPECT_EQ(TakeText(Base64Decode_GB(("YW" + Gbk("中文") + "Jj").c_str())), "abc");
+    EXPECT_EQ(TakeText(Base64Decode_GB("\x80\xFFYWJj\xFE")), "abc");
+}
+
+TEST(Base64Decode, PaddingRules) {
+    EXPECT_EQ(Take(Base64Decode_GB("Q=")), std::nullopt);
+    EXPECT_EQ(Take(Base64Decode_GB("Q==")), std::nullopt);
+    EXPECT_EQ(Take(Base64Decode_UTF8("Q=")), std::nullopt);
+    EXPECT_EQ(TakeText(Base64Decode_GB("QQ=")), "A");
+    EXPECT_EQ(Take(Base64Decode_GB("Q")), "");
+    EXPECT_EQ(Take(Base64Decode_GB("=")), "");
+    // Text after padding continues the same bit stream.
+    EXPECT_EQ(Take(Base64Decode_GB("QQ==QQ==")), std::string("\x41\x04\x10", 3));
+}
+
+TEST(Base64Decode, ResultsEndAtTheFirstZeroByte) {
+    EXPECT_EQ(Take(Base64Decode_GB("QQBC")), "A");
+    EXPECT_EQ(Take(Base64Decode_GB("AEI=")), ""); // 00 42
+}
+
+TEST(Base64Decode, Utf8FormConvertsToGbk) {
+    EXPECT_EQ(Take(Base64Decode_UTF8("5L2g")), Gbk("你"));
+    EXPECT_EQ(Take(Base64Decode_UTF8("wyg=")), "?("); // C3 28: invalid UTF-8
+    EXPECT_EQ(Take(Base64Decode_UTF8("4LiB")), "?");  // U+0E01, not in code page 936
+}
+
+TEST(Base64, LargeInputsRoundTrip) {
+    std::string bytes(3 * 1024 * 1024 + 1, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(1 + i % 255);
+    }
+    const std::string encoded = TakeText(Base64Encode_GB(bytes.c_str()));
+    EXPECT_EQ(encoded.size(), (bytes.size() + 2) / 3 * 4);
+    EXPECT_EQ(TakeText(Base64Decode_GB(encoded.c_str())), bytes);
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+// libkestrun.so exports exactly the names of its export list, and nothing else.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::set<std::string> ListedExports() {
+    std::ifstream list(KESTRUN_EXPORT_LIST);
+    std::set<std::string> names;
+    std::string line;
+    while (std::getline(list, line)) {
+        if (!line.empty() && line[0] != '#') {
+            names.insert(line.substr(0, line.find(' ')));
+        }
+    }
+    return names;
+}
+
+std::set<std::string> DefinedDynamicSymbols(const std::string &library) {
+    const std::string command = "nm -D --defined-only " + library;
+    std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
+    std::set<std::string> names;
+    if (!pipe) {
+        return names;
+    }
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name) {
+            names.insert(name);
+        }
+    }
+    return names;
+}
+
+TEST(Exports, OnlyListedNamesAreExported) {
+    const auto listed = ListedExports();
+    ASSERT_EQ(listed.size(), 57u);
+    const auto defined = DefinedDynamicSymbols(KESTRUN_LIBRARY);
+    ASSERT_FALSE(defined.empty());
+    for (const auto &name : defined) {
+        EXPECT_TRUE(listed.count(name)) << name << " is exported but not in the export list";
+    }
+    for (const char *name :
+         {"Base64Encode_GB", "Base64Decode_GB", "Base64Encode_UTF8", "Base64Decode_UTF8"}) {
+        EXPECT_TRUE(defined.count(name)) << name;
+    }
+}
+
+} // namespace
