@@ -1,0 +1,158 @@
+// A backtracking regular-expression engine over byte strings, with the ECMAScript flavour of
+// syntax and matching that the text exports (and script hosts) need.
+//
+// Every byte is one character: no UTF mode, "." matches any byte except CR and LF, and the
+// character classes (\d \w \s, [:alpha:] ...) and caseless matching know only ASCII. Searches
+// are bounded: a pattern that backtracks without end, or needs too much memory, makes Find
+// return RegexStatus::LimitExceeded instead of running on or exhausting the stack.
+//
+// A compiled Regex is immutable and may be shared by threads; a RegexScratch (matching state)
+// belongs to one thread at a time. No function here throws except std::bad_alloc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrun::textutil {
+
+struct RegexOptions {
+    bool caseless = false;  // ASCII letters match either case
+    bool multiline = false; // ^ and $ also match after / before a line break (CR or LF)
+    bool useJit = true;     // compile to machine code where the platform allows it
+    // Backtracking steps one Find may take before giving up (counted across start positions).
+    uint32_t matchLimit = 10'000'000;
+    // Nesting depth of backtracking points one Find may reach.
+    uint32_t depthLimit = 10'000'000;
+    // Memory (KiB) one Find may use for backtracking state (heap frames or the JIT stack).
+    uint32_t memoryLimitKiB = 64 * 1024;
+};
+
+enum class RegexStatus {
+    Matched,       // `match` describes the match
+    NoMatch,       // no match at or after the start offset
+    LimitExceeded, // the search gave up: step, depth or memory limit reached
+    Failed,        // any other failure (pattern not compiled, start past the end, no memory)
+};
+
+// One capture group of a match, as byte offsets into the subject.
+struct RegexGroup {
+    size_t offset = 0;
+    size_t length = 0;
+    bool matched = false; // false: the group took no part in the match (unset)
+};
+
+struct RegexMatch {
+    // groups[0] is the whole match, groups[i] capture group i (1 .. GroupCount()).
+    std::vector<RegexGroup> groups;
+
+    size_t Position() const { return groups.empty() ? 0 : groups[0].offset; }
+    size_t Length() const { return groups.empty() ? 0 : groups[0].length; }
+    size_t End() const { return Position() + Length(); }
+    bool GroupMatched(size_t i) const { return i < groups.size() && groups[i].matched; }
+    // The text of group i; "" for an unset group or one the pattern does not have.
+    std::string_view Group(std::string_view subject, size_t i) const;
+};
+
+// Per-thread matching state (match data, limits, JIT stack). Reuse one for a run of searches
+// to avoid setting it up for every call.
+class RegexScratch {
+public:
+    RegexScratch();
+    ~RegexScratch();
+    RegexScratch(RegexScratch &&) noexcept;
+    RegexScratch &operator=(RegexScratch &&) noexcept;
+    RegexScratch(const RegexScratch &) = delete;
+    RegexScratch &operator=(const RegexScratch &) = delete;
+
+    struct Impl;
+
+private:
+    friend class Regex;
+    std::unique_ptr<Impl> impl_;
+};
+
+class Regex {
+public:
+    // Compiles `pattern`. Never throws for a bad pattern: check Ok() / ErrorMessage().
+    static Regex Compile(std::string_view pattern, const RegexOptions &options = {});
+
+    Regex();
+    ~Regex();
+    Regex(Regex &&) noexcept;
+    Regex &operator=(Regex &&) noexcept;
+    Regex(const Regex &) = delete;
+    Regex &operator=(const Regex &) = delete;
+
+    bool Ok() const;
+    // Why compiling failed (English text) and the byte offset in the pattern; "" / 0 when Ok().
+    const std::string &ErrorMessage() const;
+    size_t ErrorOffset() const;
+    // Number of capture groups in the pattern.
+    size_t GroupCount() const;
+    // Whether searches run machine code (false when disabled or the platform refuses it).
+    bool JitActive() const;
+    const RegexOptions &Options() const;
+
+    // Finds the leftmost match that starts at or after byte `start` of `subject`. Text before
+    // `start` stays visible to lookbehind and \b, and ^ matches only at offset 0 (or after a
+    // line break in multiline mode); pass subject.substr(start) to treat `start` as a new
+    // beginning instead. The outcome does not depend on whether JIT code is used, except that
+    // the JIT may complete a search that the interpreter would give up on.
+    RegexStatus Find(std::string_view subject, size_t start, RegexMatch &match,
+                     RegexScratch &scratch) const;
+    RegexStatus Find(std::string_view subject, size_t start, RegexMatch &match) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Visits the matches of `regex` in `subject` from `start` the way ECMAScript's global matching
+// does: each search starts at the end of the previous match, and after an empty match one byte
+// later, so the loop always ends. `onMatch(const RegexMatch &)` returns false to stop early.
+// Returns NoMatch when the matches ran out or onMatch stopped, otherwise the status that ended
+// the loop (LimitExceeded, Failed).
+template <class OnMatch>
+RegexStatus ForEachMatch(const Regex &regex, std::string_view subject, OnMatch &&onMatch,
+                         size_t start = 0) {
+    RegexScratch scratch;
+    RegexMatch match;
+    size_t pos = start;
+    while (pos <= subject.size()) {
+        const RegexStatus status = regex.Find(subject, pos, match, scratch);
+        if (status != RegexStatus::Matched) {
+            return status;
+        }
+        if (!onMatch(static_cast<const RegexMatch &>(match))) {
+            return RegexStatus::NoMatch;
+        }
+        size_t next = match.Length() == 0 ? match.End() + 1 : match.End();
+        if (next <= pos) {
+            next = pos + 1; // progress even if a match were reported before `pos`
+        }
+        pos = next;
+    }
+    return RegexStatus::NoMatch;
+}
+
+// Appends the replacement for `match` built from `format` with the ECMAScript rules: "$$" is a
+// dollar sign, "$&" the match, "$`" the subject before the match, "$'" the subject after it,
+// "$n" / "$nn" capture group n (1-99; two digits are taken when they name an existing group,
+// else one; an unset group gives ""). A "$" that forms none of these is copied as it is.
+void AppendReplacement(std::string &out, std::string_view format, std::string_view subject,
+                       const RegexMatch &match);
+std::string FormatReplacement(std::string_view format, std::string_view subject,
+                              const RegexMatch &match);
+
+// Replaces every match (or only the first when `global` is false) by the formatted
+// replacement, scanning as ForEachMatch does; text between matches is copied. Returns Matched
+// (at least one replacement) or NoMatch (`out` is then a copy of the subject); on
+// LimitExceeded or Failed `out` is left as it was.
+RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
+                    std::string &out, bool global = true);
+
+} // namespace kestrun::textutil

@@ -1,0 +1,348 @@
+// The regular-expression engine on PCRE2 (8-bit code units, no UTF), configured for the
+// ECMAScript flavour: \u and \x escapes as ECMAScript reads them, [^] for any byte, a back
+// reference to an unset group matching the empty string, $ only at the very end unless
+// multiline, and CR and LF both as line breaks (so "." matches neither).
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include "regex_engine.h"
+
+#include <algorithm>
+
+namespace kestrun::textutil {
+namespace {
+
+struct CodeFree {
+    void operator()(pcre2_code *c) const { pcre2_code_free(c); }
+};
+struct MatchDataFree {
+    void operator()(pcre2_match_data *d) const { pcre2_match_data_free(d); }
+};
+struct MatchContextFree {
+    void operator()(pcre2_match_context *c) const { pcre2_match_context_free(c); }
+};
+struct CompileContextFree {
+    void operator()(pcre2_compile_context *c) const { pcre2_compile_context_free(c); }
+};
+struct JitStackFree {
+    void operator()(pcre2_jit_stack *s) const { pcre2_jit_stack_free(s); }
+};
+
+using CodePtr = std::unique_ptr<pcre2_code, CodeFree>;
+
+constexpr uint32_t kCompileFlags = PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
+                                   PCRE2_MATCH_UNSET_BACKREF | PCRE2_DOLLAR_ENDONLY |
+                                   PCRE2_NEVER_UTF | PCRE2_NEVER_UCP;
+
+// With CR+LF line breaks PCRE2's interpreter (not its JIT) skips the LF of a CRLF after an
+// attempt at the CR fails, unless the pattern mentions CR or LF explicitly; "\WA" would then
+// miss "\nA" in "\r\nA". This tail names LF in a branch that can never match, which turns the
+// skip off without changing what the pattern matches. "\E" ends a \Q quotation left open.
+constexpr std::string_view kLineBreakTail = "\\E(?:(?!)\\n)?";
+// The same, for a pattern that ends inside an extended-mode "#" comment.
+constexpr std::string_view kLineBreakTailAfterComment = "\n\\E(?:(?!)\\n)?";
+
+std::string ErrorText(int code) {
+    PCRE2_UCHAR buffer[256];
+    const int n = pcre2_get_error_message(code, buffer, sizeof buffer);
+    return n < 0 ? std::string("unknown error") : std::string(reinterpret_cast<char *>(buffer));
+}
+
+uint32_t InfoU32(const pcre2_code *code, uint32_t what) {
+    uint32_t value = 0;
+    pcre2_pattern_info(code, what, &value);
+    return value;
+}
+
+CodePtr CompileRaw(std::string_view pattern, uint32_t flags, pcre2_compile_context *context,
+                   int &error, size_t &errorOffset) {
+    PCRE2_SIZE offset = 0;
+    CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), flags,
+                               &error, &offset, context));
+    errorOffset = offset;
+    return code;
+}
+
+bool IsLimitError(int rc) {
+    return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+           rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
+}
+
+} // namespace
+
+struct Regex::Impl {
+    CodePtr code;
+    RegexOptions options;
+    std::string errorMessage;
+    size_t errorOffset = 0;
+    size_t groupCount = 0;
+    bool jit = false;
+};
+
+struct RegexScratch::Impl {
+    std::unique_ptr<pcre2_match_context, MatchContextFree> context;
+    std::unique_ptr<pcre2_match_data, MatchDataFree> data;
+    uint32_t dataPairs = 0;
+    std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack;
+    uint32_t jitStackKiB = 0;
+};
+
+std::string_view RegexMatch::Group(std::string_view subject, size_t i) const {
+    if (!GroupMatched(i) || groups[i].offset > subject.size()) {
+        return {};
+    }
+    return subject.substr(groups[i].offset, groups[i].length);
+}
+
+RegexScratch::RegexScratch() : impl_(std::make_unique<Impl>()) {}
+RegexScratch::~RegexScratch() = default;
+RegexScratch::RegexScratch(RegexScratch &&) noexcept = default;
+RegexScratch &RegexScratch::operator=(RegexScratch &&) noexcept = default;
+
+Regex::Regex() : impl_(std::make_unique<Impl>()) {}
+Regex::~Regex() = default;
+Regex::Regex(Regex &&) noexcept = default;
+Regex &Regex::operator=(Regex &&) noexcept = default;
+
+Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
+    Regex regex;
+    Impl &impl = *regex.impl_;
+    impl.options = options;
+
+    std::unique_ptr<pcre2_compile_context, CompileContextFree> context(
+        pcre2_compile_context_create(nullptr));
+    if (!context) {
+        impl.errorMessage = "out of memory";
+        return regex;
+    }
+    pcre2_set_newline(context.get(), PCRE2_NEWLINE_ANYCRLF);
+    pcre2_set_bsr(context.get(), PCRE2_BSR_ANYCRLF);
+
+    uint32_t flags = kCompileFlags;
+    if (options.caseless) {
+        flags |= PCRE2_CASELESS;
+    }
+    if (options.multiline) {
+        flags |= PCRE2_MULTILINE;
+    }
+
+    int error = 0;
+    size_t errorOffset = 0;
+    CodePtr code = CompileRaw(pattern, flags, context.get(), error, errorOffset);
+    if (!code) {
+        impl.errorMessage = ErrorText(error);
+        impl.errorOffset = errorOffset;
+        return regex;
+    }
+    const uint32_t groups = InfoU32(code.get(), PCRE2_INFO_CAPTURECOUNT);
+    if (InfoU32(code.get(), PCRE2_INFO_HASCRORLF) == 0) {
+        for (std::string_view tail : {kLineBreakTail, kLineBreakTailAfterComment}) {
+            std::string extended(pattern);
+            extended.append(tail);
+            int ignoredError = 0;
+            size_t ignoredOffset = 0;
+            CodePtr candidate =
+                CompileRaw(extended, flags, context.get(), ignoredError, ignoredOffset);
+            if (candidate && InfoU32(candidate.get(), PCRE2_INFO_HASCRORLF) != 0 &&
+                InfoU32(candidate.get(), PCRE2_INFO_CAPTURECOUNT) == groups) {
+                code = std::move(candidate);
+                break;
+            }
+        }
+    }
+    impl.groupCount = groups;
+    if (options.useJit) {
+        impl.jit = pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE) == 0;
+    }
+    impl.code = std::move(code);
+    return regex;
+}
+
+bool Regex::Ok() const {
+    return impl_ && impl_->code != nullptr;
+}
+
+const std::string &Regex::ErrorMessage() const {
+    static const std::string kMoved = "no pattern";
+    return impl_ ? impl_->errorMessage : kMoved;
+}
+
+size_t Regex::ErrorOffset() const {
+    return impl_ ? impl_->errorOffset : 0;
+}
+
+size_t Regex::GroupCount() const {
+    return impl_ ? impl_->groupCount : 0;
+}
+
+bool Regex::JitActive() const {
+    return impl_ && impl_->jit;
+}
+
+const RegexOptions &Regex::Options() const {
+    static const RegexOptions kDefaults;
+    return impl_ ? impl_->options : kDefaults;
+}
+
+RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &match) const {
+    RegexScratch scratch;
+    return Find(subject, start, match, scratch);
+}
+
+RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &match,
+                        RegexScratch &scratch) const {
+    if (!Ok() || !scratch.impl_ || start > subject.size()) {
+        return RegexStatus::Failed;
+    }
+    const Impl &impl = *impl_;
+    RegexScratch::Impl &s = *scratch.impl_;
+
+    if (!s.context) {
+        s.context.reset(pcre2_match_context_create(nullptr));
+        if (!s.context) {
+            return RegexStatus::Failed;
+        }
+    }
+    const uint32_t pairs = static_cast<uint32_t>(impl.groupCount + 1);
+    if (!s.data || s.dataPairs < pairs) {
+        s.data.reset(pcre2_match_data_create(pairs, nullptr));
+        s.dataPairs = s.data ? pairs : 0;
+        if (!s.data) {
+            return RegexStatus::Failed;
+        }
+    }
+    const RegexOptions &o = impl.options;
+    pcre2_set_match_limit(s.context.get(), o.matchLimit);
+    pcre2_set_depth_limit(s.context.get(), o.depthLimit);
+    pcre2_set_heap_limit(s.context.get(), o.memoryLimitKiB);
+
+    const auto *bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
+    int rc = PCRE2_ERROR_NOMATCH;
+    bool done = false;
+    if (impl.jit) {
+        if (!s.jitStack || s.jitStackKiB != o.memoryLimitKiB) {
+            const size_t maxBytes = std::max<size_t>(size_t{o.memoryLimitKiB} * 1024, 32 * 1024);
+            s.jitStack.reset(pcre2_jit_stack_create(32 * 1024, maxBytes, nullptr));
+            s.jitStackKiB = o.memoryLimitKiB;
+        }
+        pcre2_jit_stack_assign(s.context.get(), nullptr, s.jitStack.get());
+        rc = pcre2_match(impl.code.get(), bytes, subject.size(), start, 0, s.data.get(),
+                         s.context.get());
+        // The JIT counts its steps differently and has a stack of its own: where it gives up,
+        // the interpreter decides, so that a limit never ends a search the interpreter
+        // completes.
+        done = !IsLimitError(rc) && rc != PCRE2_ERROR_NOMEMORY;
+    }
+    if (!done) {
+        rc = pcre2_match(impl.code.get(), bytes, subject.size(), start, PCRE2_NO_JIT, s.data.get(),
+                         s.context.get());
+    }
+
+    if (rc == PCRE2_ERROR_NOMATCH) {
+        return RegexStatus::NoMatch;
+    }
+    if (IsLimitError(rc)) {
+        return RegexStatus::LimitExceeded;
+    }
+    if (rc <= 0) {
+        return RegexStatus::Failed;
+    }
+    const PCRE2_SIZE *ovector = pcre2_get_ovector_pointer(s.data.get());
+    if (ovector[1] < ovector[0]) {
+        return RegexStatus::Failed; // \K in a lookahead can invert the bounds
+    }
+    match.groups.assign(impl.groupCount + 1, RegexGroup{});
+    const size_t set = static_cast<size_t>(rc);
+    for (size_t i = 0; i < set && i <= impl.groupCount; ++i) {
+        const PCRE2_SIZE begin = ovector[2 * i];
+        const PCRE2_SIZE end = ovector[2 * i + 1];
+        if (begin == PCRE2_UNSET || end < begin) {
+            continue;
+        }
+        match.groups[i] = RegexGroup{begin, end - begin, true};
+    }
+    return RegexStatus::Matched;
+}
+
+void AppendReplacement(std::string &out, std::string_view format, std::string_view subject,
+                       const RegexMatch &match) {
+    const size_t groups = match.groups.empty() ? 0 : match.groups.size() - 1;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t i = 0;
+    while (i < format.size()) {
+        const size_t dollar = format.find('$', i);
+        if (dollar == std::string_view::npos || dollar + 1 >= format.size()) {
+            out.append(format.substr(i));
+            return;
+        }
+        out.append(format.substr(i, dollar - i));
+        const char next = format[dollar + 1];
+        i = dollar + 2;
+        switch (next) {
+        case '$':
+            out.push_back('$');
+            continue;
+        case '&':
+            out.append(match.Group(subject, 0));
+            continue;
+        case '`':
+            out.append(subject.substr(0, std::min(match.Position(), subject.size())));
+            continue;
+        case '\'':
+            if (match.End() < subject.size()) {
+                out.append(subject.substr(match.End()));
+            }
+            continue;
+        default:
+            break;
+        }
+        if (isDigit(next)) {
+            const size_t one = static_cast<size_t>(next - '0');
+            if (dollar + 2 < format.size() && isDigit(format[dollar + 2])) {
+                const size_t two = one * 10 + static_cast<size_t>(format[dollar + 2] - '0');
+                if (two >= 1 && two <= groups) {
+                    out.append(match.Group(subject, two));
+                    i = dollar + 3;
+                    continue;
+                }
+            }
+            if (one >= 1 && one <= groups) {
+                out.append(match.Group(subject, one));
+                continue;
+            }
+        }
+        // Not a substitution: the dollar is literal and the next byte is read normally.
+        out.push_back('$');
+        i = dollar + 1;
+    }
+}
+
+std::string FormatReplacement(std::string_view format, std::string_view subject,
+                              const RegexMatch &match) {
+    std::string out;
+    AppendReplacement(out, format, subject, match);
+    return out;
+}
+
+RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
+                    std::string &out, bool global) {
+    std::string result;
+    size_t copied = 0;
+    bool any = false;
+    const RegexStatus status = ForEachMatch(regex, subject, [&](const RegexMatch &m) {
+        const size_t at = std::max(m.Position(), copied);
+        result.append(subject.substr(copied, at - copied));
+        AppendReplacement(result, format, subject, m);
+        copied = std::max(m.End(), copied);
+        any = true;
+        return global;
+    });
+    if (status != RegexStatus::NoMatch) {
+        return status;
+    }
+    result.append(subject.substr(std::min(copied, subject.size())));
+    out = std::move(result);
+    return any ? RegexStatus::Matched : RegexStatus::NoMatch;
+}
+
+} // namespace kestrun::textutil
