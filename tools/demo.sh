@@ -20,3 +20,7 @@ show "$KESTRUN" Base64Encode_UTF8 你好
 show "$KESTRUN" Base64Decode_UTF8 5L2g5aW9
 show "$KESTRUN" Base64Encode_GB 你好
 show "$KESTRUN" -x Base64Decode_GB QQBC
+
+echo "== Safe evaluator =="
+show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
+show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'

@@ -2,8 +2,10 @@
 // operand is used. Multi-byte operands are little-endian.
 #pragma once
 
+#include "utf8.h"
 #include "value.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -32,7 +34,9 @@ inline std::int64_t read_i64_le(const std::uint8_t *p) {
     return static_cast<std::int64_t>(read_u64_le(p));
 }
 
-double read_f64_le(const std::uint8_t *p);
+inline double read_f64_le(const std::uint8_t *p) {
+    return std::bit_cast<double>(read_u64_le(p));
+}
 
 // Where a text operand (PUSH_STR's literal, LOAD_VAR's name) lies in the program.
 struct TextOperand {
@@ -40,13 +44,34 @@ struct TextOperand {
     std::size_t next = 0; // offset just past the instruction
 };
 
+enum class TextCheck : std::uint8_t { Ok, Truncated, TooLong, InvalidUtf8 };
+
 // Reads the text operand of the instruction whose opcode byte is at `pos` (pos < program size).
-// Checks in order: the 4-byte length lies inside the program, then the text does (both reported
-// with `truncated_message`), then the length limit when `max_length` is given ("String too
-// long"), then UTF-8 well-formedness ("Invalid UTF-8").
-std::variant<TextOperand, EvalError> read_text_operand(std::span<const std::uint8_t> program,
-                                                       std::size_t pos,
-                                                       const char *truncated_message,
-                                                       std::optional<std::uint32_t> max_length);
+// Checks in order: the 4-byte length lies inside the program, then the text does, then the
+// length limit when `max_length` is given, then UTF-8 well-formedness.
+inline TextCheck read_text_operand(std::span<const std::uint8_t> program, std::size_t pos,
+                                   std::optional<std::uint32_t> max_length, TextOperand &out) {
+    // pos < size, so the differences below never wrap and no sum can overflow.
+    const std::size_t available = program.size() - pos;
+    if (available < 5) {
+        return TextCheck::Truncated;
+    }
+    const std::uint32_t length = read_u32_le(program.data() + pos + 1);
+    if (available - 5 < length) {
+        return TextCheck::Truncated;
+    }
+    if (max_length && length > *max_length) {
+        return TextCheck::TooLong;
+    }
+    out.text = std::string_view(reinterpret_cast<const char *>(program.data() + pos + 5), length);
+    if (!is_well_formed_utf8(out.text)) {
+        return TextCheck::InvalidUtf8;
+    }
+    out.next = pos + 5 + length;
+    return TextCheck::Ok;
+}
+
+// The Syntax error of a failed text operand check.
+EvalError text_operand_error(TextCheck check, const char *truncated_message);
 
 } // namespace safe_eval

@@ -51,18 +51,46 @@ void value_to_json(const Value &value, TextSink &out) {
     out.put('}');
 }
 
+// Whole-word tests over eight bytes at once (exact as yes/no answers).
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+bool has_byte_below(std::uint64_t word, std::uint8_t limit) { // limit <= 0x80
+    return ((word - kOnes * limit) & ~word & kHighBits) != 0;
+}
+bool has_byte(std::uint64_t word, std::uint8_t byte) {
+    return has_byte_below(word ^ (kOnes * byte), 1);
+}
+
+// False when none of the eight bytes can start an escape: no control character, quote,
+// backslash, DEL, or C2 (the lead byte of U+0080..U+009F).
+bool may_need_escape(std::uint64_t word) {
+    return has_byte_below(word, 0x20) || has_byte(word, '"') || has_byte(word, '\\') ||
+           has_byte(word, 0x7F) || has_byte(word, 0xC2);
+}
+
 } // namespace
 
 void serde_json_str(std::string_view text, TextSink &out) {
     out.put('"');
     const std::size_t n = text.size();
     std::size_t run_start = 0; // start of the bytes not yet written
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+    while (i < n) {
+        if (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if (!may_need_escape(word)) {
+                i += 8;
+                continue;
+            }
+        }
         const auto c = static_cast<unsigned char>(text[i]);
         const bool c1_control = c == 0xC2 && i + 1 < n &&
                                 static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                                 static_cast<unsigned char>(text[i + 1]) <= 0x9F;
         if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && !c1_control) {
+            ++i;
             continue;
         }
         out.put(text.substr(run_start, i - run_start));
@@ -90,7 +118,8 @@ void serde_json_str(std::string_view text, TextSink &out) {
             put_unicode_escape(c, out);
             break;
         }
-        run_start = i + 1;
+        ++i;
+        run_start = i;
     }
     out.put(text.substr(run_start));
     out.put('"');

@@ -7,7 +7,6 @@
 #include <bit>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,51 @@ namespace {
 
 constexpr std::size_t kInitialStackRoom = 64;
 
-using MaybeError = std::optional<EvalError>;
+// Outcome of one operation. Kept to a byte so the hot path carries no message text; the
+// EvalError is built only when a run actually fails.
+enum class Status : std::uint8_t { Ok, DivZero, InsufficientStack, TypeMismatch };
+
+const char *type_message(Op op) {
+    switch (op) {
+    case Op::ADD:
+        return "ADD: incompatible types";
+    case Op::SUB:
+        return "SUB: incompatible types";
+    case Op::MUL:
+        return "MUL: incompatible types";
+    case Op::DIV:
+        return "DIV: incompatible types";
+    case Op::MOD:
+        return "MOD: incompatible types";
+    case Op::NEG:
+        return "NEG: incompatible type";
+    case Op::LT:
+        return "LT: incompatible types";
+    case Op::GT:
+        return "GT: incompatible types";
+    case Op::LE:
+        return "LE: incompatible types";
+    case Op::GE:
+        return "GE: incompatible types";
+    case Op::AND:
+        return "AND: requires booleans";
+    case Op::OR:
+        return "OR: requires booleans";
+    default:
+        return "NOT: requires boolean";
+    }
+}
+
+EvalError to_error(Status status, Op op) {
+    switch (status) {
+    case Status::DivZero:
+        return EvalError::div_zero();
+    case Status::InsufficientStack:
+        return EvalError::insufficient_stack();
+    default:
+        return EvalError::type(type_message(op));
+    }
+}
 
 bool is_int(const Value &v) {
     return v.index() == static_cast<std::size_t>(ValueKind::Int);
@@ -81,26 +124,26 @@ std::int64_t wrap_mod(std::int64_t a, std::int64_t b) {
 }
 
 // ADD, SUB, MUL and DIV: Int with Int stays Int; a Float on either side makes it Float.
-MaybeError arithmetic(Op op, Value &a, const Value &b) {
+Status arithmetic(Op op, Value &a, const Value &b) {
     if (is_int(a) && is_int(b)) {
         const std::int64_t x = as_int(a);
         const std::int64_t y = as_int(b);
         switch (op) {
         case Op::ADD:
             set_int(a, wrap_add(x, y));
-            return std::nullopt;
+            return Status::Ok;
         case Op::SUB:
             set_int(a, wrap_sub(x, y));
-            return std::nullopt;
+            return Status::Ok;
         case Op::MUL:
             set_int(a, wrap_mul(x, y));
-            return std::nullopt;
+            return Status::Ok;
         default:
             if (y == 0) {
-                return EvalError::div_zero();
+                return Status::DivZero;
             }
             set_int(a, wrap_div(x, y));
-            return std::nullopt;
+            return Status::Ok;
         }
     }
     if (is_number(a) && is_number(b)) {
@@ -109,47 +152,38 @@ MaybeError arithmetic(Op op, Value &a, const Value &b) {
         switch (op) {
         case Op::ADD:
             set_float(a, x + y);
-            return std::nullopt;
+            return Status::Ok;
         case Op::SUB:
             set_float(a, x - y);
-            return std::nullopt;
+            return Status::Ok;
         case Op::MUL:
             set_float(a, x * y);
-            return std::nullopt;
+            return Status::Ok;
         default:
             if (y == 0.0) { // both zeros; a NaN divisor divides normally
-                return EvalError::div_zero();
+                return Status::DivZero;
             }
             set_float(a, x / y);
-            return std::nullopt;
+            return Status::Ok;
         }
     }
     if (op == Op::ADD && is_str(a) && is_str(b)) {
         // Appending in place keeps a chain of concatenations linear in the total length.
         std::get_if<std::string>(&a)->append(*std::get_if<std::string>(&b));
-        return std::nullopt;
+        return Status::Ok;
     }
-    switch (op) {
-    case Op::ADD:
-        return EvalError::type("ADD: incompatible types");
-    case Op::SUB:
-        return EvalError::type("SUB: incompatible types");
-    case Op::MUL:
-        return EvalError::type("MUL: incompatible types");
-    default:
-        return EvalError::type("DIV: incompatible types");
-    }
+    return Status::TypeMismatch;
 }
 
-MaybeError modulo(Value &a, const Value &b) {
+Status modulo(Value &a, const Value &b) {
     if (!is_int(a) || !is_int(b)) {
-        return EvalError::type("MOD: incompatible types");
+        return Status::TypeMismatch;
     }
     if (as_int(b) == 0) {
-        return EvalError::div_zero();
+        return Status::DivZero;
     }
     set_int(a, wrap_mod(as_int(a), as_int(b)));
-    return std::nullopt;
+    return Status::Ok;
 }
 
 bool values_equal(const Value &a, const Value &b) {
@@ -171,18 +205,9 @@ bool values_equal(const Value &a, const Value &b) {
 
 // LT, GT, LE and GE over numbers. Two Ints compare as integers; otherwise as binary64, where any
 // comparison with a NaN is false.
-MaybeError ordering(Op op, Value &a, const Value &b) {
+Status ordering(Op op, Value &a, const Value &b) {
     if (!is_number(a) || !is_number(b)) {
-        switch (op) {
-        case Op::LT:
-            return EvalError::type("LT: incompatible types");
-        case Op::GT:
-            return EvalError::type("GT: incompatible types");
-        case Op::LE:
-            return EvalError::type("LE: incompatible types");
-        default:
-            return EvalError::type("GE: incompatible types");
-        }
+        return Status::TypeMismatch;
     }
     bool result;
     if (is_int(a) && is_int(b)) {
@@ -195,58 +220,59 @@ MaybeError ordering(Op op, Value &a, const Value &b) {
         result = op == Op::LT ? x < y : op == Op::GT ? x > y : op == Op::LE ? x <= y : x >= y;
     }
     set_bool(a, result);
-    return std::nullopt;
+    return Status::Ok;
 }
 
-MaybeError logic(Op op, Value &a, const Value &b) {
+Status logic(Op op, Value &a, const Value &b) {
     if (!is_bool(a) || !is_bool(b)) {
-        return EvalError::type(op == Op::AND ? "AND: requires booleans" : "OR: requires booleans");
+        return Status::TypeMismatch;
     }
     set_bool(a, op == Op::AND ? (as_bool(a) && as_bool(b)) : (as_bool(a) || as_bool(b)));
-    return std::nullopt;
+    return Status::Ok;
 }
 
 // Carries out a binary operation on the two top values; the result replaces them.
-MaybeError binary(Op op, std::vector<Value> &stack) {
+Status binary(Op op, std::vector<Value> &stack) {
     if (stack.size() < 2) {
-        return EvalError::insufficient_stack();
+        return Status::InsufficientStack;
     }
     Value &a = stack[stack.size() - 2];
     Value &b = stack.back();
-    MaybeError error;
+    Status status;
     switch (op) {
     case Op::ADD:
     case Op::SUB:
     case Op::MUL:
     case Op::DIV:
-        error = arithmetic(op, a, b);
+        status = arithmetic(op, a, b);
         break;
     case Op::MOD:
-        error = modulo(a, b);
+        status = modulo(a, b);
         break;
     case Op::EQ:
     case Op::NE:
         set_bool(a, values_equal(a, b) == (op == Op::EQ));
+        status = Status::Ok;
         break;
     case Op::LT:
     case Op::GT:
     case Op::LE:
     case Op::GE:
-        error = ordering(op, a, b);
+        status = ordering(op, a, b);
         break;
     default:
-        error = logic(op, a, b);
+        status = logic(op, a, b);
         break;
     }
-    if (!error) {
+    if (status == Status::Ok) {
         stack.pop_back();
     }
-    return error;
+    return status;
 }
 
-MaybeError negate(std::vector<Value> &stack) {
+Status negate(std::vector<Value> &stack) {
     if (stack.empty()) {
-        return EvalError::insufficient_stack();
+        return Status::InsufficientStack;
     }
     Value &a = stack.back();
     if (is_int(a)) {
@@ -256,21 +282,21 @@ MaybeError negate(std::vector<Value> &stack) {
         double &f = *std::get_if<double>(&a);
         f = std::bit_cast<double>(std::bit_cast<std::uint64_t>(f) ^ (std::uint64_t{1} << 63));
     } else {
-        return EvalError::type("NEG: incompatible type");
+        return Status::TypeMismatch;
     }
-    return std::nullopt;
+    return Status::Ok;
 }
 
-MaybeError logical_not(std::vector<Value> &stack) {
+Status logical_not(std::vector<Value> &stack) {
     if (stack.empty()) {
-        return EvalError::insufficient_stack();
+        return Status::InsufficientStack;
     }
     bool *b = std::get_if<bool>(&stack.back());
     if (b == nullptr) {
-        return EvalError::type("NOT: requires boolean");
+        return Status::TypeMismatch;
     }
     *b = !*b;
-    return std::nullopt;
+    return Status::Ok;
 }
 
 } // namespace
@@ -297,7 +323,7 @@ EvalResult eval_inner(std::span<const std::uint8_t> program, std::uint32_t timeo
         const std::uint8_t byte = code[pos];
         const std::size_t available = n - pos;
         const Op op = static_cast<Op>(byte);
-        MaybeError error;
+        Status status = Status::Ok;
         switch (op) {
         case Op::HALT:
             pos = n;
@@ -324,21 +350,21 @@ EvalResult eval_inner(std::span<const std::uint8_t> program, std::uint32_t timeo
             pos += 2;
             break;
         case Op::PUSH_STR: {
-            auto operand = read_text_operand(program, pos, "Truncated PUSH_STR", kMaxStringLiteral);
-            if (auto *e = std::get_if<EvalError>(&operand)) {
-                return std::move(*e);
+            TextOperand literal;
+            const TextCheck check = read_text_operand(program, pos, kMaxStringLiteral, literal);
+            if (check != TextCheck::Ok) {
+                return text_operand_error(check, "Truncated PUSH_STR");
             }
-            const TextOperand &literal = *std::get_if<TextOperand>(&operand);
             stack.emplace_back(std::in_place_type<std::string>, literal.text);
             pos = literal.next;
             break;
         }
         case Op::LOAD_VAR: {
-            auto operand = read_text_operand(program, pos, "Truncated LOAD_VAR", std::nullopt);
-            if (auto *e = std::get_if<EvalError>(&operand)) {
-                return std::move(*e);
+            TextOperand name;
+            const TextCheck check = read_text_operand(program, pos, std::nullopt, name);
+            if (check != TextCheck::Ok) {
+                return text_operand_error(check, "Truncated LOAD_VAR");
             }
-            const TextOperand &name = *std::get_if<TextOperand>(&operand);
             const auto found = variables.find(name.text);
             if (found == variables.end()) {
                 std::string message = "Unknown variable: ";
@@ -362,22 +388,22 @@ EvalResult eval_inner(std::span<const std::uint8_t> program, std::uint32_t timeo
         case Op::GE:
         case Op::AND:
         case Op::OR:
-            error = binary(op, stack);
+            status = binary(op, stack);
             pos += 1;
             break;
         case Op::NEG:
-            error = negate(stack);
+            status = negate(stack);
             pos += 1;
             break;
         case Op::NOT:
-            error = logical_not(stack);
+            status = logical_not(stack);
             pos += 1;
             break;
         default:
             return EvalError::unknown_opcode(byte);
         }
-        if (error) {
-            return std::move(*error);
+        if (status != Status::Ok) {
+            return to_error(status, op);
         }
         if (stack.size() > kMaxStackDepth) {
             return EvalError::stack_overflow();
