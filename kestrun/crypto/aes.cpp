@@ -1,0 +1,323 @@
+#include "kestrun/crypto/aes.h"
+
+#include <bit>
+#include <cstring>
+
+namespace kestrun::crypto {
+namespace {
+
+using Table = std::array<uint32_t, 256>;
+using ByteTable = std::array<uint8_t, 256>;
+
+constexpr uint8_t Times2(uint8_t x) {
+    return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) != 0 ? 0x1b : 0));
+}
+
+constexpr uint8_t Multiply(uint8_t a, uint8_t b) {
+    uint8_t product = 0;
+    while (b != 0) {
+        if ((b & 1) != 0) {
+            product ^= a;
+        }
+        a = Times2(a);
+        b >>= 1;
+    }
+    return product;
+}
+
+// The S-box: the multiplicative inverse in GF(2^8) followed by the affine transformation. The
+// inverses come from walking the powers of the generator 3 and of its inverse 0xf6 together.
+constexpr ByteTable MakeSBox() {
+    ByteTable box{};
+    uint8_t p = 1;
+    uint8_t q = 1;
+    do {
+        p = static_cast<uint8_t>(p ^ Times2(p)); // p * 3
+        q = Multiply(q, 0xf6);                   // q / 3, so q = 1 / p
+        const uint8_t x = q;
+        const uint8_t s = static_cast<uint8_t>(x ^ std::rotl(x, 1) ^ std::rotl(x, 2) ^
+                                               std::rotl(x, 3) ^ std::rotl(x, 4) ^ 0x63);
+        box[p] = s;
+    } while (p != 1);
+    box[0] = 0x63;
+    return box;
+}
+
+constexpr ByteTable kSBox = MakeSBox();
+
+constexpr ByteTable MakeInverseSBox() {
+    ByteTable inverse{};
+    for (int i = 0; i < 256; ++i) {
+        inverse[kSBox[i]] = static_cast<uint8_t>(i);
+    }
+    return inverse;
+}
+
+constexpr ByteTable kInvSBox = MakeInverseSBox();
+
+constexpr uint32_t Word(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+    return (uint32_t{b0} << 24) | (uint32_t{b1} << 16) | (uint32_t{b2} << 8) | b3;
+}
+
+// Round tables: SubBytes + ShiftRows + MixColumns of one byte position, rotated per position.
+constexpr Table MakeEncryptTable(int rotation) {
+    Table t{};
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t s = kSBox[i];
+        t[i] = std::rotr(Word(Multiply(s, 2), s, s, Multiply(s, 3)), 8 * rotation);
+    }
+    return t;
+}
+
+constexpr Table MakeDecryptTable(int rotation) {
+    Table t{};
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t s = kInvSBox[i];
+        t[i] = std::rotr(Word(Multiply(s, 14), Multiply(s, 9), Multiply(s, 13), Multiply(s, 11)),
+                         8 * rotation);
+    }
+    return t;
+}
+
+constexpr Table kTe0 = MakeEncryptTable(0);
+constexpr Table kTe1 = MakeEncryptTable(1);
+constexpr Table kTe2 = MakeEncryptTable(2);
+constexpr Table kTe3 = MakeEncryptTable(3);
+constexpr Table kTd0 = MakeDecryptTable(0);
+constexpr Table kTd1 = MakeDecryptTable(1);
+constexpr Table kTd2 = MakeDecryptTable(2);
+constexpr Table kTd3 = MakeDecryptTable(3);
+
+inline uint32_t LoadBigEndian(const uint8_t *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return std::endian::native == std::endian::little ? __builtin_bswap32(v) : v;
+}
+
+inline void StoreBigEndian(uint8_t *p, uint32_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        v = __builtin_bswap32(v);
+    }
+    std::memcpy(p, &v, 4);
+}
+
+inline uint8_t Byte(uint32_t w, int index) {
+    return static_cast<uint8_t>(w >> (24 - 8 * index));
+}
+
+uint32_t SubWord(uint32_t w) {
+    return Word(kSBox[Byte(w, 0)], kSBox[Byte(w, 1)], kSBox[Byte(w, 2)], kSBox[Byte(w, 3)]);
+}
+
+// InvMixColumns of one word: the decryption tables applied to S-box outputs cancel InvSubBytes.
+uint32_t InvMixColumn(uint32_t w) {
+    return kTd0[kSBox[Byte(w, 0)]] ^ kTd1[kSBox[Byte(w, 1)]] ^ kTd2[kSBox[Byte(w, 2)]] ^
+           kTd3[kSBox[Byte(w, 3)]];
+}
+
+struct State {
+    uint32_t s0, s1, s2, s3;
+};
+
+inline State Cipher(const uint32_t (*rk)[8], int rounds, State in) {
+    uint32_t s0 = in.s0 ^ rk[0][0];
+    uint32_t s1 = in.s1 ^ rk[0][1];
+    uint32_t s2 = in.s2 ^ rk[0][2];
+    uint32_t s3 = in.s3 ^ rk[0][3];
+    for (int r = 1; r < rounds; ++r) {
+        const uint32_t t0 = kTe0[s0 >> 24] ^ kTe1[(s1 >> 16) & 0xff] ^ kTe2[(s2 >> 8) & 0xff] ^
+                            kTe3[s3 & 0xff] ^ rk[r][0];
+        const uint32_t t1 = kTe0[s1 >> 24] ^ kTe1[(s2 >> 16) & 0xff] ^ kTe2[(s3 >> 8) & 0xff] ^
+                            kTe3[s0 & 0xff] ^ rk[r][1];
+        const uint32_t t2 = kTe0[s2 >> 24] ^ kTe1[(s3 >> 16) & 0xff] ^ kTe2[(s0 >> 8) & 0xff] ^
+                            kTe3[s1 & 0xff] ^ rk[r][2];
+        const uint32_t t3 = kTe0[s3 >> 24] ^ kTe1[(s0 >> 16) & 0xff] ^ kTe2[(s1 >> 8) & 0xff] ^
+                            kTe3[s2 & 0xff] ^ rk[r][3];
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    const uint32_t *last = rk[rounds];
+    return State{
+        Word(kSBox[s0 >> 24], kSBox[(s1 >> 16) & 0xff], kSBox[(s2 >> 8) & 0xff], kSBox[s3 & 0xff]) ^
+            last[0],
+        Word(kSBox[s1 >> 24], kSBox[(s2 >> 16) & 0xff], kSBox[(s3 >> 8) & 0xff], kSBox[s0 & 0xff]) ^
+            last[1],
+        Word(kSBox[s2 >> 24], kSBox[(s3 >> 16) & 0xff], kSBox[(s0 >> 8) & 0xff], kSBox[s1 & 0xff]) ^
+            last[2],
+        Word(kSBox[s3 >> 24], kSBox[(s0 >> 16) & 0xff], kSBox[(s1 >> 8) & 0xff], kSBox[s2 & 0xff]) ^
+            last[3]};
+}
+
+// The equivalent inverse cipher: same structure as Cipher with the decryption schedule.
+inline State InverseCipher(const uint32_t (*rk)[8], int rounds, State in) {
+    uint32_t s0 = in.s0 ^ rk[0][0];
+    uint32_t s1 = in.s1 ^ rk[0][1];
+    uint32_t s2 = in.s2 ^ rk[0][2];
+    uint32_t s3 = in.s3 ^ rk[0][3];
+    for (int r = 1; r < rounds; ++r) {
+        const uint32_t t0 = kTd0[s0 >> 24] ^ kTd1[(s3 >> 16) & 0xff] ^ kTd2[(s2 >> 8) & 0xff] ^
+                            kTd3[s1 & 0xff] ^ rk[r][0];
+        const uint32_t t1 = kTd0[s1 >> 24] ^ kTd1[(s0 >> 16) & 0xff] ^ kTd2[(s3 >> 8) & 0xff] ^
+                            kTd3[s2 & 0xff] ^ rk[r][1];
+        const uint32_t t2 = kTd0[s2 >> 24] ^ kTd1[(s1 >> 16) & 0xff] ^ kTd2[(s0 >> 8) & 0xff] ^
+                            kTd3[s3 & 0xff] ^ rk[r][2];
+        const uint32_t t3 = kTd0[s3 >> 24] ^ kTd1[(s2 >> 16) & 0xff] ^ kTd2[(s1 >> 8) & 0xff] ^
+                            kTd3[s0 & 0xff] ^ rk[r][3];
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    const uint32_t *last = rk[rounds];
+    return State{Word(kInvSBox[s0 >> 24], kInvSBox[(s3 >> 16) & 0xff], kInvSBox[(s2 >> 8) & 0xff],
+                      kInvSBox[s1 & 0xff]) ^
+                     last[0],
+                 Word(kInvSBox[s1 >> 24], kInvSBox[(s0 >> 16) & 0xff], kInvSBox[(s3 >> 8) & 0xff],
+                      kInvSBox[s2 & 0xff]) ^
+                     last[1],
+                 Word(kInvSBox[s2 >> 24], kInvSBox[(s1 >> 16) & 0xff], kInvSBox[(s0 >> 8) & 0xff],
+                      kInvSBox[s3 & 0xff]) ^
+                     last[2],
+                 Word(kInvSBox[s3 >> 24], kInvSBox[(s2 >> 16) & 0xff], kInvSBox[(s1 >> 8) & 0xff],
+                      kInvSBox[s0 & 0xff]) ^
+                     last[3]};
+}
+
+inline State LoadState(const uint8_t *p) {
+    return State{LoadBigEndian(p), LoadBigEndian(p + 4), LoadBigEndian(p + 8),
+                 LoadBigEndian(p + 12)};
+}
+
+inline void StoreState(uint8_t *p, State s) {
+    StoreBigEndian(p, s.s0);
+    StoreBigEndian(p + 4, s.s1);
+    StoreBigEndian(p + 8, s.s2);
+    StoreBigEndian(p + 12, s.s3);
+}
+
+inline State Xor(State a, State b) {
+    return State{a.s0 ^ b.s0, a.s1 ^ b.s1, a.s2 ^ b.s2, a.s3 ^ b.s3};
+}
+
+} // namespace
+
+std::array<uint8_t, 16> KeyBytesFromText(std::string_view text) {
+    std::array<uint8_t, 16> bytes{};
+    for (size_t i = 0; i < text.size() && i < bytes.size() && text[i] != '\0'; ++i) {
+        bytes[i] = static_cast<uint8_t>(text[i]);
+    }
+    return bytes;
+}
+
+void AES::SetKey(const uint8_t *key, const uint8_t *iv, int keyLength, int blockSize) {
+    keyReady_ = false;
+    if (key == nullptr || iv == nullptr || blockSize != 16 ||
+        (keyLength != 16 && keyLength != 24 && keyLength != 32)) {
+        return;
+    }
+    keyLength_ = keyLength;
+    blockSize_ = blockSize;
+    std::memcpy(initialChain_, iv, static_cast<size_t>(blockSize));
+    std::memcpy(chain_, initialChain_, static_cast<size_t>(blockSize));
+    rounds_ = keyLength == 16 ? 10 : keyLength == 24 ? 12 : 14;
+    for (int r = 0; r <= rounds_; ++r) {
+        std::memset(encryptKeys_[r], 0, sizeof encryptKeys_[r]);
+        std::memset(decryptKeys_[r], 0, sizeof decryptKeys_[r]);
+    }
+
+    // FIPS-197 key expansion into 4 words per round key.
+    const int nk = keyLength / 4;
+    const int total = 4 * (rounds_ + 1);
+    uint32_t w[4 * 15];
+    for (int i = 0; i < nk; ++i) {
+        w[i] = LoadBigEndian(key + 4 * i);
+    }
+    uint8_t rcon = 1;
+    for (int i = nk; i < total; ++i) {
+        uint32_t temp = w[i - 1];
+        if (i % nk == 0) {
+            temp = SubWord(std::rotl(temp, 8)) ^ (uint32_t{rcon} << 24);
+            rcon = Times2(rcon);
+        } else if (nk > 6 && i % nk == 4) {
+            temp = SubWord(temp);
+        }
+        w[i] = w[i - nk] ^ temp;
+    }
+    for (int r = 0; r <= rounds_; ++r) {
+        for (int j = 0; j < 4; ++j) {
+            encryptKeys_[r][j] = w[4 * r + j];
+            decryptKeys_[rounds_ - r][j] = w[4 * r + j];
+        }
+    }
+    for (int r = 1; r < rounds_; ++r) {
+        for (int j = 0; j < 4; ++j) {
+            decryptKeys_[r][j] = InvMixColumn(decryptKeys_[r][j]);
+        }
+    }
+    keyReady_ = true;
+}
+
+void AES::EncryptBlock(const uint8_t *in, uint8_t *out) const {
+    if (!keyReady_) {
+        return;
+    }
+    StoreState(out, Cipher(encryptKeys_, rounds_, LoadState(in)));
+}
+
+void AES::DecryptBlock(const uint8_t *in, uint8_t *out) const {
+    if (!keyReady_) {
+        return;
+    }
+    StoreState(out, InverseCipher(decryptKeys_, rounds_, LoadState(in)));
+}
+
+void AES::Encrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
+    if (!keyReady_ || n == 0 || n % 16 != 0) {
+        return;
+    }
+    const size_t blocks = n / 16;
+    if (mode == kModeCbc || mode == kModeCfb) {
+        State chain = LoadState(chain_);
+        for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+            if (mode == kModeCbc) {
+                chain = Cipher(encryptKeys_, rounds_, Xor(chain, LoadState(in)));
+            } else {
+                chain = Xor(Cipher(encryptKeys_, rounds_, chain), LoadState(in));
+            }
+            StoreState(out, chain);
+        }
+        StoreState(chain_, chain);
+        return;
+    }
+    for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+        StoreState(out, Cipher(encryptKeys_, rounds_, LoadState(in)));
+    }
+}
+
+void AES::Decrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
+    if (!keyReady_ || n == 0 || n % 16 != 0) {
+        return;
+    }
+    const size_t blocks = n / 16;
+    if (mode == kModeCbc || mode == kModeCfb) {
+        State chain = LoadState(chain_);
+        for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+            const State cipher = LoadState(in);
+            if (mode == kModeCbc) {
+                StoreState(out, Xor(InverseCipher(decryptKeys_, rounds_, cipher), chain));
+            } else {
+                StoreState(out, Xor(Cipher(encryptKeys_, rounds_, chain), cipher));
+            }
+            chain = cipher;
+        }
+        StoreState(chain_, chain);
+        return;
+    }
+    for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+        StoreState(out, InverseCipher(decryptKeys_, rounds_, LoadState(in)));
+    }
+}
+
+} // namespace kestrun::crypto

@@ -1,0 +1,21 @@
+// Files named by GBK path bytes, as the cipher file exports open them.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+namespace kestrun::crypto {
+
+struct FileClose {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileClose>;
+
+// Opens the file with a C stdio mode ("rb", "wb"); null when it cannot be opened.
+UniqueFile OpenFile(std::string_view ansiPath, const char *mode);
+
+// True when both paths name the same existing file, whatever links or spellings lead to it.
+bool IsSameExistingFile(std::string_view ansiPathA, std::string_view ansiPathB);
+
+} // namespace kestrun::crypto
