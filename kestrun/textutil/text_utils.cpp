@@ -45,7 +45,7 @@ void Permute(std::string &work, size_t p, std::string_view separator, Listing &o
 } // namespace
 
 SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int limit,
-                            std::vector<std::string> &matches) {
+                            std::vector<std::string_view> &matches) {
     matches.clear();
     const Regex regex = Regex::Compile(pattern);
     if (!regex.Ok()) {
@@ -64,7 +64,7 @@ SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int
             matches.clear();
             return SearchOutcome::GaveUp;
         }
-        matches.emplace_back(match.Group(rest, 0));
+        matches.push_back(match.Group(rest, 0));
         if (limit != -1 && matches.size() >= static_cast<size_t>(std::max(limit, 1))) {
             break;
         }

@@ -13,18 +13,18 @@ namespace kestrun::textutil {
 
 // Outcome of SearchMatches.
 enum class SearchOutcome {
-    Ok,             // `matches` holds the whole-match texts, possibly none
+    Ok,             // `matches` holds the whole matches, possibly none
     InvalidPattern, // the pattern does not compile; `matches` is empty
     GaveUp,         // a search hit the engine's step or memory limit; `matches` is empty
 };
 
-// Collects whole-match texts of `pattern` (case-sensitive) in `text`. After each match the
-// next search runs on the rest of the text, which counts as a new beginning (^ matches there
-// and nothing before it is seen); after an empty match the rest starts one byte later. A
-// `limit` of -1 takes every match; any other value stops once that many are found, and always
-// takes the first match.
+// Collects the whole matches of `pattern` (case-sensitive) in `text`, as views into `text`. After
+// each match the next search runs on the rest of the text, which counts as a new beginning (^
+// matches there and nothing before it is seen); after an empty match the rest starts one byte
+// later. A `limit` of -1 takes every match; any other value stops once that many are found, and
+// always takes the first match.
 SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int limit,
-                            std::vector<std::string> &matches);
+                            std::vector<std::string_view> &matches);
 
 // Replaces every match of `pattern` (case-insensitive) by `format` read with the "$" rules of
 // AppendReplacement. An invalid pattern or a search that gives up yields the text unchanged.
