@@ -1,0 +1,105 @@
+// The INI layout rules, without files.
+#include "kestrun/datastores/ini_document.h"
+#include "kestrun/datastores/sqlite_store.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace {
+
+using kestrun::datastores::IniDocument;
+
+std::u16string Find(const IniDocument &doc, std::u16string_view section, std::u16string_view key) {
+    const auto value = doc.Find(section, key);
+    return value ? *value : u"<none>";
+}
+
+TEST(IniDocument, ReadingRules) {
+    const std::string text = "orphan=before any section\r\n"
+                             "[ Main ]\r\n"
+                             "  Name  =  first value  \r\n"
+                             ";name=commented out\r\n"
+                             "NAME=second\r\n"
+                             "\tbare\r\n"
+                             "\r\n"
+                             "[main]\r\n"
+                             "Other=in a duplicate section\r\n"
+                             "[Next]\n"
+                             "k=v=w"; // no final line break
+    const IniDocument doc = IniDocument::Parse(text);
+    EXPECT_EQ(doc.Serialize(), text);
+    EXPECT_EQ(Find(doc, u"MAIN", u" name "), u"first value");
+    EXPECT_EQ(Find(doc, u"main", u"bare"), u"");
+    EXPECT_EQ(Find(doc, u"Main", u"Other"), u"<none>");
+    EXPECT_EQ(Find(doc, u"Main", u";name"), u"<none>");
+    EXPECT_EQ(Find(doc, u"", u"orphan"), u"<none>");
+    EXPECT_EQ(Find(doc, u"next", u"K"), u"v=w");
+    EXPECT_EQ(Find(doc, u"next", u""), u"<none>");
+}
+
+TEST(IniDocument, WritesChangeOneLineOrAddWhereExpected) {
+    IniDocument doc = IniDocument::Parse("[a]\nx = 1\n; about b\n\n[b]\ny=2");
+    ASSERT_TRUE(doc.Set(u"A", u"X", u"one"));
+    ASSERT_TRUE(doc.Set(u"a", u"z", u"3"));
+    ASSERT_TRUE(doc.Set(u"b", u"w", u"4"));
+    ASSERT_TRUE(doc.Set(u"c", u"v", u"5"));
+    EXPECT_EQ(doc.Serialize(), "[a]\nx = one\nz=3\n; about b\n\n[b]\ny=2\nw=4\n\n[c]\nv=5\n");
+    ASSERT_TRUE(doc.Set(u"a", u"x", u""));
+    EXPECT_EQ(Find(doc, u"a", u"x"), u"");
+
+    IniDocument empty = IniDocument::Parse("");
+    ASSERT_TRUE(empty.Set(u" s ", u" k ", u" v"));
+    EXPECT_EQ(empty.Serialize(), "[s]\r\nk= v\r\n");
+    EXPECT_EQ(Find(empty, u"s", u"k"), u"v");
+}
+
+TEST(IniDocument, RefusesWhatCouldNotBeReadBack) {
+    EXPECT_TRUE(IniDocument::Storable(u"", u"k[Len]", u"value; with = signs"));
+    EXPECT_FALSE(IniDocument::Storable(u"s", u"k", u"a\nb=c"));
+    EXPECT_FALSE(IniDocument::Storable(u"s", u"a=b", u"v"));
+    EXPECT_FALSE(IniDocument::Storable(u"s", u"  ", u"v"));
+    EXPECT_FALSE(IniDocument::Storable(u"s", u"[k", u"v"));
+    EXPECT_FALSE(IniDocument::Storable(u"s", u";k", u"v"));
+    EXPECT_FALSE(IniDocument::Storable(u"s]", u"k", u"v"));
+    EXPECT_FALSE(IniDocument::Storable(u"s\r", u"k", u"v"));
+    IniDocument doc = IniDocument::Parse("[s]\nk=v\n");
+    EXPECT_FALSE(doc.Set(u"s", u"k", u"x\ny"));
+    EXPECT_EQ(doc.Serialize(), "[s]\nk=v\n");
+}
+
+TEST(IniDocument, EncodingsByByteOrderMark) {
+    // GBK by default: "你" is C4 E3.
+    IniDocument gbk = IniDocument::Parse("[s]\r\nk=\xC4\xE3\r\n");
+    EXPECT_EQ(gbk.Encoding(), kestrun::datastores::IniEncoding::Ansi);
+    EXPECT_EQ(Find(gbk, u"s", u"k"), u"\u4F60");
+    ASSERT_TRUE(gbk.Set(u"s", u"k", u"\u597D"));
+    EXPECT_EQ(gbk.Serialize(), "[s]\r\nk=\xBA\xC3\r\n");
+
+    IniDocument utf8 = IniDocument::Parse("\xEF\xBB\xBF[s]\nk=\xE4\xBD\xA0\n");
+    EXPECT_EQ(Find(utf8, u"s", u"k"), u"\u4F60");
+    ASSERT_TRUE(utf8.Set(u"s", u"n", u"\u597D"));
+    EXPECT_EQ(utf8.Serialize(), "\xEF\xBB\xBF[s]\nk=\xE4\xBD\xA0\nn=\xE5\xA5\xBD\n");
+
+    // UTF-16LE, a line feed in the high byte of a character (U+0A5B) is not a line break.
+    const std::string wide("\xFF\xFE[\0s\0]\0\n\0k\0=\0\x5B\x0A", 16);
+    IniDocument utf16 = IniDocument::Parse(wide);
+    EXPECT_EQ(Find(utf16, u"S", u"k"), u"\u0A5B");
+    EXPECT_EQ(utf16.Serialize(), wide);
+}
+
+TEST(QueryCells, FloatsTruncateTowardZeroWithin32Bits) {
+    using kestrun::datastores::TruncateToInt32;
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(TruncateToInt32(2.75), 2);
+    EXPECT_EQ(TruncateToInt32(-2.75), -2);
+    EXPECT_EQ(TruncateToInt32(-0.5), 0);
+    EXPECT_EQ(TruncateToInt32(2147483647.9), kMax);
+    EXPECT_EQ(TruncateToInt32(-2147483648.9), kMin);
+    EXPECT_EQ(TruncateToInt32(1e300), kMax);
+    EXPECT_EQ(TruncateToInt32(-HUGE_VAL), kMin);
+    EXPECT_EQ(TruncateToInt32(std::nan("")), 0);
+}
+
+} // namespace
