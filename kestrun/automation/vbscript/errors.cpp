@@ -103,6 +103,8 @@ std::u16string errorDescription(int32_t number) {
     return u"Unknown runtime error";
 }
 
-void raise(int32_t number) { throw ScriptError(number); }
+void raise(int32_t number) {
+    throw ScriptError(number);
+}
 
 } // namespace kestrun::vbscript

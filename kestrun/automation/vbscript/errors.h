@@ -90,9 +90,9 @@ public:
 
     int32_t number;
     std::u16string description;
-    int line = 0;             // 1-based line in the added code; 0 until known
-    std::u16string source;    // Err.Source
-    bool compile = false;     // raised while compiling
+    int line = 0;          // 1-based line in the added code; 0 until known
+    std::u16string source; // Err.Source
+    bool compile = false;  // raised while compiling
 };
 
 [[noreturn]] void raise(int32_t number);

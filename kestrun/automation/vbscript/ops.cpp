@@ -10,7 +10,9 @@ namespace kestrun::vbscript {
 
 namespace {
 
-bool isSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool isSpace(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 std::u16string_view trim(std::u16string_view s) {
     while (!s.empty() && isSpace(s.front()))
@@ -142,9 +144,11 @@ Value logical(Interp &in, Op op, const Value &a, const Value &b) {
             return Value::null();
         int64_t x = intOf(in, other);
         if (op == Op::And && x == 0)
-            return other.type() == VType::Boolean ? Value::boolean(false) : fitInteger(0, Kind::Int);
+            return other.type() == VType::Boolean ? Value::boolean(false)
+                                                  : fitInteger(0, Kind::Int);
         if (op == Op::Or && x == -1)
-            return other.type() == VType::Boolean ? Value::boolean(true) : fitInteger(-1, Kind::Int);
+            return other.type() == VType::Boolean ? Value::boolean(true)
+                                                  : fitInteger(-1, Kind::Int);
         if (op == Op::Imp && a.isNull() && x == -1)
             return Value::boolean(true);
         if (op == Op::Imp && b.isNull() && x == 0)
@@ -201,8 +205,8 @@ bool parseNumber(std::u16string_view s, double &out) {
     s = trim(s);
     if (s.empty())
         return false;
-    if (s.size() > 2 && s[0] == u'&' && (s[1] == u'H' || s[1] == u'h' || s[1] == u'O' ||
-                                          s[1] == u'o')) {
+    if (s.size() > 2 && s[0] == u'&' &&
+        (s[1] == u'H' || s[1] == u'h' || s[1] == u'O' || s[1] == u'o')) {
         int base = (s[1] == u'H' || s[1] == u'h') ? 16 : 8;
         uint64_t v = 0;
         for (size_t i = 2; i < s.size(); ++i) {
@@ -514,7 +518,9 @@ int64_t toCurrency(Interp &in, const Value &v) {
     return static_cast<int64_t>(roundHalfEven(d));
 }
 
-std::u16string formatLong(int64_t v) { return asciiToU16(std::to_string(v)); }
+std::u16string formatLong(int64_t v) {
+    return asciiToU16(std::to_string(v));
+}
 
 std::u16string formatDouble(double d, int digits) {
     if (d == 0)

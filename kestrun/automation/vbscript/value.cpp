@@ -4,13 +4,17 @@
 
 namespace kestrun::vbscript {
 
-Value Object::get(Interp &, std::u16string_view, Args) { raise(err::NoMember); }
+Value Object::get(Interp &, std::u16string_view, Args) {
+    raise(err::NoMember);
+}
 
 void Object::put(Interp &, std::u16string_view, Args, const Value &, bool) {
     raise(err::NoMember);
 }
 
-std::vector<Value> Object::enumerate(Interp &) { raise(err::NotCollection); }
+std::vector<Value> Object::enumerate(Interp &) {
+    raise(err::NotCollection);
+}
 
 void releaseObject(Object *o) {
     // Class_Terminate may take and drop new references; keep the object alive meanwhile.
@@ -23,7 +27,9 @@ void releaseObject(Object *o) {
     delete o;
 }
 
-Value Value::ascii(std::string_view s) { return str(asciiToU16(s)); }
+Value Value::ascii(std::string_view s) {
+    return str(asciiToU16(s));
+}
 
 bool Value::isNumeric() const {
     switch (type_) {

@@ -39,9 +39,9 @@ struct StrRep {
 
 struct ArrayRep {
     int refs = 1;
-    bool fixed = false;          // declared with bounds by Dim: ReDim refuses it
-    std::vector<int32_t> dims;   // element count per dimension (upper bound + 1)
-    std::vector<Value> data;     // first subscript varies fastest
+    bool fixed = false;        // declared with bounds by Dim: ReDim refuses it
+    std::vector<int32_t> dims; // element count per dimension (upper bound + 1)
+    std::vector<Value> data;   // first subscript varies fastest
 };
 
 // Arguments reach procedures and members as pointers: to the caller's variable when passed by

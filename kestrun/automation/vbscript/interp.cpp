@@ -1,0 +1,1019 @@
+#include "interp.h"
+
+#include "objects.h"
+#include "ops.h"
+
+#include <cmath>
+
+namespace kestrun::vbscript {
+
+namespace {
+
+constexpr int kMaxDepth = 2000;
+constexpr uintptr_t kMaxStackBytes = 3u << 20; // well inside an 8 MiB thread stack
+
+ScriptError named(int32_t number, std::u16string_view name) {
+    return ScriptError(number, errorDescription(number) + u": '" + std::u16string(name) + u"'");
+}
+
+// Evaluates call arguments: a variable is passed by address, anything else through a temporary.
+class ArgBuf {
+public:
+    ArgBuf(Interp &in, const std::vector<ExprPtr> &args) : n_(args.size()) {
+        Value *t = tmp_;
+        Value **p = ptr_;
+        if (n_ > kInline) {
+            tmpV_.resize(n_);
+            ptrV_.resize(n_);
+            t = tmpV_.data();
+            p = ptrV_.data();
+        }
+        for (size_t i = 0; i < n_; ++i) {
+            Expr *e = args[i].get();
+            if (!e) {
+                t[i] = Value::error(kMissing);
+                p[i] = &t[i];
+                continue;
+            }
+            if (Value *r = e->ref(in)) {
+                p[i] = r;
+            } else {
+                t[i] = e->eval(in);
+                p[i] = &t[i];
+            }
+        }
+    }
+    Args args() const { return Args(n_ > kInline ? ptrV_.data() : ptr_, n_); }
+
+private:
+    static constexpr size_t kInline = 6;
+    size_t n_;
+    Value tmp_[kInline];
+    Value *ptr_[kInline] = {};
+    std::vector<Value> tmpV_;
+    std::vector<Value *> ptrV_;
+};
+
+// Restores the running frame and depth when a procedure ends, normally or not.
+struct FrameGuard {
+    Interp &in;
+    Frame *saved;
+    ~FrameGuard() {
+        in.frame = saved;
+        --in.depth;
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- helpers
+
+bool truthy(Interp &in, const Value &v) {
+    if (v.type() == VType::Boolean)
+        return v.b();
+    if (v.isNull())
+        return false;
+    return toBool(in, v);
+}
+
+void storeVar(Interp &in, Value &var, const Value &v, bool isSet) {
+    if (isSet) {
+        if (!v.isObject())
+            raise(err::ObjectRequired);
+        var = v;
+    } else if (v.isObject()) {
+        var = scalar(in, v);
+    } else {
+        var = v;
+    }
+}
+
+Value &arrayElement(Interp &in, Value &arr, Args idx) {
+    ArrayRep *a = arr.mutableArray();
+    if (idx.size() != a->dims.size())
+        raise(err::Subscript);
+    size_t off = 0, mul = 1;
+    for (size_t d = 0; d < idx.size(); ++d) {
+        int32_t i = toLong(in, *idx[d]);
+        if (i < 0 || i >= a->dims[d])
+            raise(err::Subscript);
+        off += static_cast<size_t>(i) * mul;
+        mul *= static_cast<size_t>(a->dims[d]);
+    }
+    return a->data[off];
+}
+
+Value indexValue(Interp &in, const Value &v, Args args) {
+    if (args.empty())
+        return v;
+    if (v.isArray()) {
+        const ArrayRep *a = v.a();
+        if (args.size() != a->dims.size())
+            raise(err::Subscript);
+        size_t off = 0, mul = 1;
+        for (size_t d = 0; d < args.size(); ++d) {
+            const Value &x = *args[d];
+            int32_t i = x.isInteger() ? x.intValue() : toLong(in, x);
+            if (i < 0 || i >= a->dims[d])
+                raise(err::Subscript);
+            off += static_cast<size_t>(i) * mul;
+            mul *= static_cast<size_t>(a->dims[d]);
+        }
+        return a->data[off];
+    }
+    if (v.isObject()) {
+        if (!v.o())
+            raise(err::ObjectNotSet);
+        Value keep = v;
+        return keep.o()->get(in, u"", args);
+    }
+    raise(err::TypeMismatch);
+}
+
+void Expr::assign(Interp &, const Value &, bool) {
+    raise(err::IllegalAssign);
+}
+
+// ---------------------------------------------------------------- names
+
+void NameExpr::resolve(Interp &in) {
+    if (auto it = in.globalIndex.find(lname); it != in.globalIndex.end()) {
+        kind = NameKind::Global;
+        slot = it->second;
+        return;
+    }
+    if (auto it = in.procs.find(lname); it != in.procs.end()) {
+        kind = NameKind::Proc;
+        proc = it->second;
+        return;
+    }
+    if ((builtin = findBuiltin(lname))) {
+        kind = NameKind::Builtin;
+        return;
+    }
+    if (findConstant(lname, constant)) {
+        kind = NameKind::Constant;
+        return;
+    }
+    if (fallbackSlot >= 0 && !explicitOn) {
+        kind = NameKind::Local;
+        slot = fallbackSlot;
+        return;
+    }
+    if (explicitOn)
+        throw named(err::Undefined, name);
+    kind = NameKind::Global;
+    slot = in.globalSlot(lname, true);
+}
+
+Value *NameExpr::variable(Interp &in) {
+    switch (kind) {
+    case NameKind::Local:
+    case NameKind::RetVal:
+        return in.frame->vars[slot];
+    case NameKind::Global:
+        return &in.globals[static_cast<size_t>(slot)];
+    case NameKind::Field:
+        if (!in.frame->me)
+            raise(err::ObjectRequired);
+        return &in.frame->me->fields[static_cast<size_t>(slot)];
+    case NameKind::Unresolved:
+        resolve(in);
+        return variable(in);
+    default:
+        return nullptr;
+    }
+}
+
+Value *NameExpr::ref(Interp &in) {
+    return variable(in);
+}
+
+Value NameExpr::eval(Interp &in) {
+    switch (kind) {
+    case NameKind::Local:
+    case NameKind::RetVal:
+        return *in.frame->vars[slot];
+    case NameKind::Global:
+        return in.globals[static_cast<size_t>(slot)];
+    case NameKind::Field:
+        return *variable(in);
+    case NameKind::Proc:
+        return in.callProc(*proc, nullptr, {});
+    case NameKind::MeMember:
+        if (!in.frame->me)
+            raise(err::ObjectRequired);
+        return in.frame->me->get(in, lname, {});
+    case NameKind::Builtin:
+        if (builtin->minArgs > 0)
+            throw named(err::WrongArgs, name);
+        return builtin->fn(in, {});
+    case NameKind::Constant:
+        return constant;
+    case NameKind::Unresolved:
+        resolve(in);
+        return eval(in);
+    }
+    return {};
+}
+
+void NameExpr::assign(Interp &in, const Value &v, bool isSet) {
+    if (kind == NameKind::Local) {
+        Value &var = *in.frame->vars[slot];
+        if (!v.isObject() && !isSet)
+            var = v;
+        else
+            storeVar(in, var, v, isSet);
+        return;
+    }
+    if (Value *var = variable(in)) {
+        storeVar(in, *var, v, isSet);
+        return;
+    }
+    if (kind == NameKind::MeMember) {
+        if (!in.frame->me)
+            raise(err::ObjectRequired);
+        in.frame->me->put(in, lname, {}, v, isSet);
+        return;
+    }
+    throw named(err::IllegalAssign, name);
+}
+
+// ---------------------------------------------------------------- members and calls
+
+Value MemberExpr::target(Interp &in) {
+    Value obj;
+    if (object) {
+        obj = object->eval(in);
+    } else {
+        if (in.frame->with.empty())
+            raise(err::ObjectRequired);
+        obj = in.frame->with.back();
+    }
+    if (!obj.isObject())
+        raise(err::ObjectRequired);
+    if (!obj.o())
+        raise(err::ObjectNotSet);
+    return obj;
+}
+
+Value MemberExpr::eval(Interp &in) {
+    Value obj = target(in);
+    return obj.o()->get(in, lname, {});
+}
+
+void MemberExpr::assign(Interp &in, const Value &v, bool isSet) {
+    Value obj = target(in);
+    obj.o()->put(in, lname, {}, v, isSet);
+}
+
+Value CallExpr::eval(Interp &in) {
+    if (auto *n = dynamic_cast<NameExpr *>(callee.get())) {
+        if (n->kind == NameKind::Unresolved) {
+            try {
+                n->resolve(in);
+            } catch (const ScriptError &e) {
+                // An unknown name used as a call is reported like the language does.
+                if (e.number == err::Undefined && (parens || !args.empty()))
+                    throw named(err::TypeMismatch, n->name);
+                throw;
+            }
+        }
+        ArgBuf buf(in, args);
+        switch (n->kind) {
+        case NameKind::Proc:
+            return in.callProc(*n->proc, nullptr, buf.args());
+        case NameKind::RetVal:
+            return in.callProc(*n->proc, in.frame->me, buf.args());
+        case NameKind::MeMember:
+            if (!in.frame->me)
+                raise(err::ObjectRequired);
+            return in.frame->me->get(in, n->lname, buf.args());
+        case NameKind::Builtin: {
+            const Builtin *b = n->builtin;
+            int na = static_cast<int>(args.size());
+            if (na < b->minArgs || (b->maxArgs >= 0 && na > b->maxArgs))
+                throw named(err::WrongArgs, n->name);
+            return b->fn(in, buf.args());
+        }
+        case NameKind::Constant:
+            if (!args.empty())
+                raise(err::TypeMismatch);
+            return n->constant;
+        default: {
+            Value *var = n->variable(in);
+            if (!var->isArray() && !var->isObject() && !args.empty())
+                throw named(err::TypeMismatch, n->name);
+            return indexValue(in, *var, buf.args());
+        }
+        }
+    }
+    if (auto *m = dynamic_cast<MemberExpr *>(callee.get())) {
+        Value obj = m->target(in);
+        ArgBuf buf(in, args);
+        return obj.o()->get(in, m->lname, buf.args());
+    }
+    Value v = callee->eval(in);
+    ArgBuf buf(in, args);
+    return indexValue(in, v, buf.args());
+}
+
+void CallExpr::assign(Interp &in, const Value &v, bool isSet) {
+    if (auto *n = dynamic_cast<NameExpr *>(callee.get())) {
+        if (n->kind == NameKind::Unresolved)
+            n->resolve(in);
+        ArgBuf buf(in, args);
+        if (n->kind == NameKind::MeMember) {
+            if (!in.frame->me)
+                raise(err::ObjectRequired);
+            in.frame->me->put(in, n->lname, buf.args(), v, isSet);
+            return;
+        }
+        Value *var = n->variable(in);
+        if (!var)
+            throw named(err::IllegalAssign, n->name);
+        if (var->isArray()) {
+            Value &slot = arrayElement(in, *var, buf.args());
+            storeVar(in, slot, v, isSet);
+            return;
+        }
+        if (var->isObject() && var->o()) {
+            Value keep = *var;
+            keep.o()->put(in, u"", buf.args(), v, isSet);
+            return;
+        }
+        if (var->isObject())
+            raise(err::ObjectNotSet);
+        throw named(err::TypeMismatch, n->name);
+    }
+    if (auto *m = dynamic_cast<MemberExpr *>(callee.get())) {
+        Value obj = m->target(in);
+        ArgBuf buf(in, args);
+        obj.o()->put(in, m->lname, buf.args(), v, isSet);
+        return;
+    }
+    Value obj = callee->eval(in);
+    ArgBuf buf(in, args);
+    if (!obj.isObject() || !obj.o())
+        raise(err::IllegalAssign);
+    obj.o()->put(in, u"", buf.args(), v, isSet);
+}
+
+// ---------------------------------------------------------------- operators
+
+namespace {
+
+Value fitSum(int64_t r, bool isLong) {
+    if (!isLong && r >= -32768 && r <= 32767)
+        return Value::integer(static_cast<int16_t>(r));
+    if (r >= INT32_MIN && r <= INT32_MAX)
+        return Value::lng(static_cast<int32_t>(r));
+    return Value::dbl(static_cast<double>(r));
+}
+
+bool isIntLike(const Value &v) {
+    return v.type() == VType::Integer || v.type() == VType::Long;
+}
+
+bool isCompare(Op op) {
+    return op >= Op::Eq && op <= Op::Ge;
+}
+
+} // namespace
+
+Value BinaryExpr::eval(Interp &in) {
+    Value a = lhs->eval(in);
+    Value b = rhs->eval(in);
+    if (isIntLike(a) && isIntLike(b)) {
+        int64_t x = a.intValue(), y = b.intValue();
+        bool isLong = a.type() == VType::Long || b.type() == VType::Long;
+        switch (op) {
+        case Op::Add:
+            return fitSum(x + y, isLong);
+        case Op::Sub:
+            return fitSum(x - y, isLong);
+        case Op::Mul:
+            return fitSum(x * y, isLong);
+        case Op::Eq:
+            return Value::boolean(x == y);
+        case Op::Ne:
+            return Value::boolean(x != y);
+        case Op::Lt:
+            return Value::boolean(x < y);
+        case Op::Gt:
+            return Value::boolean(x > y);
+        case Op::Le:
+            return Value::boolean(x <= y);
+        case Op::Ge:
+            return Value::boolean(x >= y);
+        default:
+            break;
+        }
+    } else if (a.type() == VType::Double && (b.type() == VType::Double || isIntLike(b))) {
+        double x = a.d(), y = b.type() == VType::Double ? b.d() : b.intValue();
+        switch (op) {
+        case Op::Add:
+            return Value::dbl(x + y);
+        case Op::Sub:
+            return Value::dbl(x - y);
+        case Op::Mul:
+            return Value::dbl(x * y);
+        case Op::Lt:
+            return Value::boolean(x < y);
+        case Op::Gt:
+            return Value::boolean(x > y);
+        default:
+            break;
+        }
+    } else if (op == Op::Concat && a.isString() && b.isString()) {
+        std::u16string s;
+        s.reserve(a.s().size() + b.s().size());
+        s += a.s();
+        s += b.s();
+        return Value::str(std::move(s));
+    }
+    if (isCompare(op) && a.isString() != b.isString() && (lhs->isLiteral() || rhs->isLiteral())) {
+        // A literal compared with a value of the other kind is converted to that kind.
+        const Value &s = a.isString() ? a : b;
+        const Value &o = a.isString() ? b : a;
+        bool strIsLiteral = a.isString() ? lhs->isLiteral() : rhs->isLiteral();
+        if (!o.isNull() && !o.isEmpty() && !o.isObject() && !o.isArray()) {
+            int c;
+            if (strIsLiteral) {
+                double d;
+                if (!parseNumber(s.s(), d))
+                    raise(err::TypeMismatch);
+                double x = toDouble(in, o);
+                c = x < d ? -1 : x > d ? 1 : 0; // number against text
+                if (a.isString())
+                    c = -c;
+            } else {
+                std::u16string t = toStr(in, o);
+                int r = t.compare(s.s());
+                r = r < 0 ? -1 : r > 0 ? 1 : 0;
+                c = a.isString() ? -r : r;
+            }
+            switch (op) {
+            case Op::Eq:
+                return Value::boolean(c == 0);
+            case Op::Ne:
+                return Value::boolean(c != 0);
+            case Op::Lt:
+                return Value::boolean(c < 0);
+            case Op::Gt:
+                return Value::boolean(c > 0);
+            case Op::Le:
+                return Value::boolean(c <= 0);
+            default:
+                return Value::boolean(c >= 0);
+            }
+        }
+    }
+    return binaryOp(in, op, a, b);
+}
+
+Value UnaryExpr::eval(Interp &in) {
+    Value v = operand->eval(in);
+    if (isNot) {
+        if (v.type() == VType::Boolean)
+            return Value::boolean(!v.b());
+        return logicalNot(in, v);
+    }
+    if (v.type() == VType::Long && v.l() != INT32_MIN)
+        return Value::lng(-v.l());
+    if (v.type() == VType::Double)
+        return Value::dbl(-v.d());
+    return negate(in, v);
+}
+
+Value NewExpr::eval(Interp &in) {
+    return in.newInstance(lname);
+}
+
+Value MeExpr::eval(Interp &in) {
+    if (!in.frame->me)
+        raise(err::ObjectRequired);
+    return Value::object(in.frame->me);
+}
+
+// ---------------------------------------------------------------- statements
+
+Flow CallStmt::exec(Interp &in) {
+    call->eval(in);
+    return Flow::Normal;
+}
+
+Flow AssignStmt::exec(Interp &in) {
+    Value v = value->eval(in);
+    target->assign(in, v, isSet);
+    return Flow::Normal;
+}
+
+Flow AppendStmt::exec(Interp &in) {
+    Value tail = value->eval(in);
+    Value *var = target->ref(in);
+    if (var && var->isString() && !tail.isObject() && !tail.isArray()) {
+        if (tail.isString())
+            var->mutableString().append(tail.s());
+        else if (!tail.isNull())
+            var->mutableString().append(toStr(in, tail));
+        return Flow::Normal;
+    }
+    Value head = target->eval(in);
+    target->assign(in, binaryOp(in, Op::Concat, head, tail), false);
+    return Flow::Normal;
+}
+
+Flow IfStmt::exec(Interp &in) {
+    for (size_t i = 0; i < conds.size(); ++i) {
+        if (truthy(in, conds[i]->eval(in)))
+            return in.execBlock(blocks[i]);
+    }
+    return in.execBlock(elseBlock);
+}
+
+Flow SelectStmt::exec(Interp &in) {
+    Value v = test->eval(in);
+    if (v.isObject())
+        v = scalar(in, v);
+    for (size_t c = 0; c < cases.size(); ++c) {
+        for (const CaseItem &it : cases[c]) {
+            Value x = it.value->eval(in);
+            bool hit;
+            if (it.hasIs) {
+                hit = truthy(in, binaryOp(in, it.isOp, v, x));
+            } else if (it.upper) {
+                Value y = it.upper->eval(in);
+                hit = !v.isNull() && compareValues(in, v, x) >= 0 && compareValues(in, v, y) <= 0;
+            } else {
+                hit = equalForSelect(in, v, x);
+            }
+            if (hit)
+                return in.execBlock(blocks[c]);
+        }
+    }
+    return in.execBlock(elseBlock);
+}
+
+Flow ForStmt::exec(Interp &in) {
+    Value start = scalar(in, from->eval(in));
+    Value end = scalar(in, to->eval(in));
+    Value stepv = step ? scalar(in, step->eval(in)) : Value::integer(1);
+    Value *counter = var->ref(in);
+    if (!counter)
+        raise(err::InvalidCall);
+    if (isIntLike(start) && isIntLike(end) && isIntLike(stepv)) {
+        bool isLong = start.type() == VType::Long || stepv.type() == VType::Long;
+        int64_t i = start.intValue(), e = end.intValue(), st = stepv.intValue();
+        *counter = fitSum(i, isLong);
+        while (st >= 0 ? i <= e : i >= e) {
+            Flow f = in.execBlock(body);
+            if (f == Flow::ExitFor)
+                break;
+            if (f != Flow::Normal)
+                return f;
+            counter = var->ref(in);
+            if (counter->isInteger())
+                i = counter->intValue() + st;
+            else
+                i = static_cast<int64_t>(toDouble(in, *counter)) + st;
+            if (i > INT32_MAX || i < INT32_MIN) {
+                *counter = Value::dbl(static_cast<double>(i));
+                if (st >= 0 ? i <= e : i >= e)
+                    raise(err::Overflow);
+                break;
+            }
+            *counter = fitSum(i, isLong || counter->type() == VType::Long);
+        }
+        return Flow::Normal;
+    }
+    if (start.isNull() || end.isNull() || stepv.isNull())
+        raise(err::InvalidNull);
+    double e = toDouble(in, end), st = toDouble(in, stepv);
+    *counter = start.isString() ? Value::dbl(toDouble(in, start)) : start;
+    while (true) {
+        double i = toDouble(in, *counter);
+        if (st >= 0 ? i > e : i < e)
+            break;
+        Flow f = in.execBlock(body);
+        if (f == Flow::ExitFor)
+            break;
+        if (f != Flow::Normal)
+            return f;
+        counter = var->ref(in);
+        *counter = binaryOp(in, Op::Add, *counter, stepv);
+    }
+    return Flow::Normal;
+}
+
+Flow ForEachStmt::exec(Interp &in) {
+    Value coll = collection->eval(in);
+    auto body1 = [&](const Value &item) -> Flow {
+        var->assign(in, item, item.isObject());
+        return in.execBlock(body);
+    };
+    if (coll.isArray()) {
+        Value hold = coll; // the loop walks the array as it was when the loop began
+        const ArrayRep *a = hold.a();
+        for (size_t i = 0; i < a->data.size(); ++i) {
+            Flow f = body1(a->data[i]);
+            if (f == Flow::ExitFor)
+                break;
+            if (f != Flow::Normal)
+                return f;
+        }
+        return Flow::Normal;
+    }
+    if (!coll.isObject())
+        raise(err::ObjectRequired);
+    if (!coll.o())
+        raise(err::ObjectNotSet);
+    std::vector<Value> items = coll.o()->enumerate(in);
+    for (const Value &item : items) {
+        Flow f = body1(item);
+        if (f == Flow::ExitFor)
+            break;
+        if (f != Flow::Normal)
+            return f;
+    }
+    return Flow::Normal;
+}
+
+Flow DoStmt::exec(Interp &in) {
+    while (true) {
+        if (cond && !atEnd) {
+            bool c = truthy(in, cond->eval(in));
+            if (until ? c : !c)
+                break;
+        }
+        Flow f = in.execBlock(body);
+        if (f == Flow::ExitDo)
+            break;
+        if (f != Flow::Normal)
+            return f;
+        if (cond && atEnd) {
+            bool c = truthy(in, cond->eval(in));
+            if (until ? c : !c)
+                break;
+        }
+    }
+    return Flow::Normal;
+}
+
+Flow WithStmt::exec(Interp &in) {
+    Value obj = object->eval(in);
+    if (!obj.isObject())
+        raise(err::ObjectRequired);
+    Frame *f = in.frame;
+    f->with.push_back(std::move(obj));
+    struct Pop {
+        Frame *f;
+        ~Pop() { f->with.pop_back(); }
+    } pop{f};
+    return in.execBlock(body);
+}
+
+Flow OnErrorStmt::exec(Interp &in) {
+    in.frame->resumeNext = resume;
+    in.clearError();
+    return Flow::Normal;
+}
+
+namespace {
+
+ArrayRep *newArray(Interp &in, const std::vector<ExprPtr> &dims, bool fixed) {
+    auto *a = new ArrayRep;
+    Value hold = Value::array(a);
+    size_t total = 1;
+    for (const auto &d : dims) {
+        int32_t ub = toLong(in, d->eval(in));
+        if (ub < -1)
+            raise(err::Subscript);
+        a->dims.push_back(ub + 1);
+        total *= static_cast<size_t>(ub + 1);
+        if (total > (1u << 27))
+            raise(err::OutOfMemory);
+    }
+    a->data.resize(dims.empty() ? 0 : total);
+    a->fixed = fixed && !dims.empty();
+    ++a->refs; // survives `hold`
+    return a;
+}
+
+} // namespace
+
+Flow DimStmt::exec(Interp &in) {
+    for (DimItem &item : items) {
+        if (!item.isArray)
+            continue;
+        Value *var = item.target->ref(in);
+        if (!var)
+            raise(err::IllegalAssign);
+        if (!redim) {
+            *var = Value::array(newArray(in, item.dims, true));
+            continue;
+        }
+        if (var->isArray() && var->a()->fixed)
+            raise(err::ArrayFixed);
+        Value fresh = Value::array(newArray(in, item.dims, false));
+        if (preserve && var->isArray() && !var->a()->dims.empty()) {
+            const ArrayRep *old = var->a();
+            ArrayRep *nw = fresh.a();
+            if (old->dims.size() != nw->dims.size())
+                raise(err::Subscript);
+            for (size_t d = 0; d + 1 < old->dims.size(); ++d)
+                if (old->dims[d] != nw->dims[d])
+                    raise(err::Subscript);
+            // Only the last dimension may change, so elements keep their offsets.
+            size_t n = std::min(old->data.size(), nw->data.size());
+            for (size_t i = 0; i < n; ++i)
+                nw->data[i] = old->data[i];
+        }
+        *var = std::move(fresh);
+    }
+    return Flow::Normal;
+}
+
+Flow EraseStmt::exec(Interp &in) {
+    for (auto &t : targets) {
+        Value *var = t->ref(in);
+        if (!var || !var->isArray())
+            raise(err::TypeMismatch);
+        ArrayRep *a = var->mutableArray();
+        if (a->fixed) {
+            for (auto &v : a->data)
+                v = Value();
+        } else {
+            a->dims.clear();
+            a->data.clear();
+        }
+    }
+    return Flow::Normal;
+}
+
+// ---------------------------------------------------------------- the interpreter
+
+Interp::Interp() : frame(&globalFrame) {
+    errObject = Value::object(new ErrObject);
+    dialogs = makeDesktopDialogs();
+}
+
+Interp::~Interp() {
+    frame = &globalFrame;
+    globalFrame.with.clear();
+    // Move the globals out first so that Class_Terminate code sees valid (empty) slots.
+    std::vector<Value> doomed;
+    for (auto &g : globals)
+        doomed.push_back(std::move(g));
+    doomed.clear();
+    // Objects kept alive only by reference cycles: empty them so that they go away.
+    std::vector<Value> cyclic;
+    for (Object *o : live)
+        cyclic.push_back(Value::object(o));
+    for (auto &v : cyclic)
+        static_cast<TrackedObject *>(v.o())->dropContents();
+    cyclic.clear();
+    globals.clear();
+}
+
+void Interp::track(Object *o) {
+    live.insert(o);
+}
+void Interp::untrack(Object *o) {
+    live.erase(o);
+}
+
+void Interp::enter() {
+    char probe = 0;
+    stackBase = reinterpret_cast<uintptr_t>(&probe);
+    depth = 0;
+    frame = &globalFrame;
+}
+
+Value Interp::callProc(Proc &p, Instance *me, Args args) {
+    if (args.size() != p.byRef.size())
+        throw named(err::WrongArgs, p.name);
+    char probe = 0;
+    uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
+    if (depth >= kMaxDepth || (stackBase > here && stackBase - here > kMaxStackBytes))
+        raise(err::OutOfStack);
+    constexpr int kInline = 12;
+    Value storeInline[kInline];
+    Value *ptrInline[kInline];
+    std::unique_ptr<Value[]> storeHeap;
+    std::unique_ptr<Value *[]> ptrHeap;
+    Value *store = storeInline;
+    Value **ptrs = ptrInline;
+    if (p.slots > kInline) {
+        storeHeap = std::make_unique<Value[]>(static_cast<size_t>(p.slots));
+        ptrHeap = std::make_unique<Value *[]>(static_cast<size_t>(p.slots));
+        store = storeHeap.get();
+        ptrs = ptrHeap.get();
+    }
+    size_t np = args.size();
+    for (size_t i = 0; i < np; ++i) {
+        if (p.byRef[i] && !isMissing(*args[i])) {
+            ptrs[i] = args[i];
+        } else {
+            store[i] = isMissing(*args[i]) ? Value() : *args[i];
+            ptrs[i] = &store[i];
+        }
+    }
+    for (int i = static_cast<int>(np); i < p.slots; ++i)
+        ptrs[i] = &store[i];
+    Frame fr;
+    fr.vars = ptrs;
+    fr.me = me;
+    fr.proc = &p;
+    Value keepMe = me ? Value::object(me) : Value();
+    int savedLine = curLine;
+    ++depth;
+    {
+        FrameGuard guard{*this, frame};
+        frame = &fr;
+        try {
+            execBlock(p.body);
+        } catch (ScriptError &e) {
+            if (!e.line)
+                e.line = curLine;
+            throw;
+        }
+    }
+    curLine = savedLine;
+    if (p.retSlot >= 0)
+        return std::move(*ptrs[p.retSlot]);
+    return {};
+}
+
+Flow Interp::execBlock(const Block &b) {
+    for (const auto &s : b) {
+        curLine = s->line;
+        if (!frame->resumeNext) {
+            Flow f = s->exec(*this);
+            if (f != Flow::Normal)
+                return f;
+            continue;
+        }
+        try {
+            Flow f = s->exec(*this);
+            if (f != Flow::Normal)
+                return f;
+        } catch (ScriptError &e) {
+            if (!e.line)
+                e.line = curLine;
+            setError(e);
+        }
+    }
+    return Flow::Normal;
+}
+
+void Interp::setError(const ScriptError &e) {
+    errNumber = e.number;
+    errDescription = e.description;
+    errSource = e.source.empty()
+                    ? (e.compile ? u"VBScript compilation error" : u"VBScript runtime error")
+                    : e.source;
+}
+
+void Interp::clearError() {
+    errNumber = 0;
+    errDescription.clear();
+    errSource.clear();
+}
+
+int Interp::globalSlot(const std::u16string &lname, bool create) {
+    auto it = globalIndex.find(lname);
+    if (it != globalIndex.end())
+        return it->second;
+    if (!create)
+        return -1;
+    int slot = static_cast<int>(globals.size());
+    globals.emplace_back();
+    globalIndex.emplace(lname, slot);
+    return slot;
+}
+
+void Interp::install(std::unique_ptr<Program> prog, bool local) {
+    for (auto &p : prog->procs)
+        procs[p->lname] = p.get();
+    for (auto &c : prog->classes)
+        classes[c->lname] = c.get();
+    for (auto &g : prog->globals)
+        if (!procs.count(g))
+            globalSlot(g, true);
+    Program *raw = prog.get();
+    bool keep = !prog->procs.empty() || !prog->classes.empty();
+    if (keep || !local)
+        programs.push_back(std::move(prog));
+    // Statements of code run by Execute share the frame of the procedure that runs them.
+    execBlock(raw->body);
+    if (!keep && local)
+        prog.reset();
+}
+
+void Interp::addCode(std::u16string_view code) {
+    enter();
+    try {
+        install(parseProgram(code), false);
+    } catch (ScriptError &e) {
+        if (!e.line)
+            e.line = curLine;
+        frame = &globalFrame;
+        throw;
+    }
+}
+
+void Interp::executeStatement(std::u16string_view code) {
+    addCode(code);
+}
+
+Value Interp::run(std::u16string_view name, std::vector<Value> args) {
+    enter();
+    auto it = procs.find(lowerAscii(name));
+    if (it == procs.end())
+        throw named(err::ProcNotDefined, name);
+    std::vector<Value *> ptrs;
+    for (auto &a : args)
+        ptrs.push_back(&a);
+    curLine = it->second->line;
+    try {
+        return callProc(*it->second, nullptr, Args(ptrs.data(), ptrs.size()));
+    } catch (ScriptError &e) {
+        if (!e.line)
+            e.line = curLine;
+        frame = &globalFrame;
+        throw;
+    }
+}
+
+Value Interp::evaluate(std::u16string_view expression) {
+    enter();
+    try {
+        return evalLocal(expression);
+    } catch (ScriptError &e) {
+        if (!e.line)
+            e.line = curLine;
+        frame = &globalFrame;
+        throw;
+    }
+}
+
+void Interp::execGlobal(std::u16string_view code) {
+    Frame *saved = frame;
+    Frame global;
+    frame = &global;
+    struct Restore {
+        Interp &in;
+        Frame *saved;
+        ~Restore() { in.frame = saved; }
+    } restore{*this, saved};
+    int line = curLine;
+    install(parseProgram(code), false);
+    curLine = line;
+}
+
+void Interp::execLocal(std::u16string_view code) {
+    ParseScope scope{frame->proc, frame->me ? frame->me->cls_ : nullptr};
+    int line = curLine;
+    install(parseProgram(code, false, scope), frame != &globalFrame);
+    curLine = line;
+}
+
+Value Interp::evalLocal(std::u16string_view expression) {
+    ParseScope scope{frame->proc, frame->me ? frame->me->cls_ : nullptr};
+    std::vector<NameExpr *> names;
+    ExprPtr e = parseExpression(expression, names, scope);
+    return e->eval(*this);
+}
+
+Value Interp::newInstance(const std::u16string &lname) {
+    auto it = classes.find(lname);
+    if (it == classes.end()) {
+        if (lname == u"regexp")
+            return makeRegExp(*this);
+        raise(err::ClassNotDefined);
+    }
+    ClassDef &cls = *it->second;
+    auto *inst = new Instance(*this, cls);
+    Value v = Value::object(inst);
+    for (size_t i = 0; i < cls.fields.size(); ++i) {
+        const FieldDecl &f = cls.fields[i];
+        if (f.isArray)
+            inst->fields[i] = Value::array(newArray(*this, f.dims, !f.dims.empty()));
+    }
+    if (cls.init)
+        callProc(*cls.init, inst, {});
+    return v;
+}
+
+Value Interp::createObject(const std::u16string &progId) {
+    std::u16string l = lowerAscii(progId);
+    if (l == u"scripting.dictionary")
+        return Value::object(new Dictionary(*this));
+    if (l == u"vbscript.regexp")
+        return makeRegExp(*this);
+    throw ScriptError(err::CannotCreate,
+                      errorDescription(err::CannotCreate) + u": '" + progId + u"'");
+}
+
+} // namespace kestrun::vbscript

@@ -1,0 +1,122 @@
+// The interpreter: owns compiled code, globals and the Err state of one script engine. One
+// instance belongs to one thread; nothing is shared between instances.
+#pragma once
+
+#include "ast.h"
+#include "errors.h"
+#include "value.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace kestrun::vbscript {
+
+class Instance;
+
+struct Frame {
+    Value **vars = nullptr;
+    Instance *me = nullptr;
+    Proc *proc = nullptr;
+    bool resumeNext = false;
+    std::vector<Value> with;
+};
+
+struct Builtin {
+    std::u16string_view name;
+    Value (*fn)(Interp &, Args);
+    int8_t minArgs;
+    int8_t maxArgs; // -1: any number
+};
+const Builtin *findBuiltin(std::u16string_view lname);
+bool findConstant(std::u16string_view lname, Value &out);
+
+// Argument that was left out (`f(1, , 3)`).
+inline constexpr int32_t kMissing = static_cast<int32_t>(0x80020004);
+inline bool isMissing(const Value &v) {
+    return v.type() == VType::Error && v.l() == kMissing;
+}
+
+// Dialogs shown by MsgBox and InputBox; replaceable so that tests need no display.
+struct DialogHost {
+    virtual ~DialogHost() = default;
+    virtual int messageBox(const std::u16string &prompt, int buttons,
+                           const std::u16string &title) = 0;
+    // Returns false when the user cancelled.
+    virtual bool inputBox(const std::u16string &prompt, const std::u16string &title,
+                          std::u16string &text) = 0;
+};
+std::unique_ptr<DialogHost> makeDesktopDialogs();
+
+class Interp {
+public:
+    Interp();
+    ~Interp();
+    Interp(const Interp &) = delete;
+    Interp &operator=(const Interp &) = delete;
+
+    // ---- host interface; failures throw ScriptError with number, description and line ----
+    void addCode(std::u16string_view code);
+    void executeStatement(std::u16string_view code);
+    Value run(std::u16string_view name, std::vector<Value> args);
+    Value evaluate(std::u16string_view expression);
+
+    bool allowUI = false;
+    std::unique_ptr<DialogHost> dialogs;
+    // Conversion between text and the ANSI code page (Asc/Chr); Latin-1 unless the host sets it.
+    std::function<std::string(std::u16string_view)> toAnsi;
+    std::function<std::u16string(std::string_view)> fromAnsi;
+
+    // ---- runtime ----
+    Value callProc(Proc &p, Instance *me, Args args);
+    Flow execBlock(const Block &b);
+    void setError(const ScriptError &e);
+    void clearError();
+    int globalSlot(const std::u16string &lname, bool create);
+    void execGlobal(std::u16string_view code);       // ExecuteGlobal
+    void execLocal(std::u16string_view code);        // Execute
+    Value evalLocal(std::u16string_view expression); // Eval
+    Value newInstance(const std::u16string &lname);
+    Value createObject(const std::u16string &progId);
+    void track(Object *o);
+    void untrack(Object *o);
+
+    Frame *frame;
+    Frame globalFrame;
+    std::vector<std::unique_ptr<Program>> programs; // declared before the globals: outlives them
+    std::deque<Value> globals;
+    std::unordered_map<std::u16string, int> globalIndex;
+    std::unordered_map<std::u16string, Proc *> procs;
+    std::unordered_map<std::u16string, ClassDef *> classes;
+    std::unordered_set<Object *> live;
+    int curLine = 0;
+    int depth = 0;
+    uintptr_t stackBase = 0;
+
+    int32_t errNumber = 0;
+    std::u16string errDescription, errSource;
+    Value errObject;
+
+    uint32_t rndState = 0x50000;
+    double lastRnd = 0;
+
+private:
+    void install(std::unique_ptr<Program> prog, bool local);
+    void enter();
+};
+
+// Reads an element or calls the default member: `v(args)`.
+Value indexValue(Interp &in, const Value &v, Args args);
+// Stores into a variable with Let (default value of objects) or Set (objects only) rules.
+void storeVar(Interp &in, Value &var, const Value &v, bool isSet);
+// Address of an element of an array value (made unshared first), error 9 when out of range.
+Value &arrayElement(Interp &in, Value &arr, Args idx);
+// Condition of If/While: Null counts as false.
+bool truthy(Interp &in, const Value &v);
+
+} // namespace kestrun::vbscript
