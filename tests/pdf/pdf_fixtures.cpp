@@ -1,0 +1,104 @@
+#include "pdf_fixtures.h"
+
+#include <qpdf/Pl_String.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFJob.hh>
+#include <qpdf/QPDFLogger.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace pdftest {
+
+void WritePdf(const std::filesystem::path &file, const std::vector<Page> &pages) {
+    QPDF pdf;
+    pdf.emptyPDF();
+    QPDFObjectHandle font = pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+    for (const Page &spec : pages) {
+        QPDFObjectHandle page = pdf.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 200 200]"
+                                    "   /Resources << /Font << >> >> /Annots [] >>"));
+        page.getKey("/Resources").getKey("/Font").replaceKey("/F1", font);
+        page.replaceKey("/Contents",
+                        QPDFObjectHandle::newStream(&pdf, "BT /F1 12 Tf 20 100 Td (" + spec.marker +
+                                                              ") Tj ET\n"));
+        for (const Annotation &a : spec.annotations) {
+            QPDFObjectHandle annot = QPDFObjectHandle::parse("<< /Type /Annot /Subtype /" +
+                                                             a.subtype + " /Rect [10 10 40 40] >>");
+            if (!a.author.empty()) {
+                annot.replaceKey("/T", QPDFObjectHandle::newUnicodeString(a.author));
+            }
+            annot.replaceKey("/Contents", QPDFObjectHandle::newUnicodeString(a.contents));
+            page.getKey("/Annots").appendItem(pdf.makeIndirectObject(annot));
+        }
+        pdf.addPage(page, false);
+    }
+    QPDFWriter writer(pdf, file.c_str());
+    writer.write();
+}
+
+std::vector<std::string> PageMarkers(const std::filesystem::path &file) {
+    QPDF pdf;
+    pdf.processFile(file.c_str());
+    std::vector<std::string> markers;
+    for (QPDFObjectHandle page : pdf.getAllPages()) {
+        std::string text;
+        Pl_String buffer("contents", nullptr, text);
+        QPDFPageObjectHelper(page).pipeContents(&buffer);
+        const auto open = text.find('(');
+        const auto close = text.find(')', open);
+        markers.push_back(open == std::string::npos || close == std::string::npos
+                              ? std::string()
+                              : text.substr(open + 1, close - open - 1));
+    }
+    return markers;
+}
+
+bool PassesCheck(const std::filesystem::path &file) {
+    QPDFJob job;
+    auto logger = QPDFLogger::create();
+    logger->setInfo(logger->discard());
+    logger->setWarn(logger->discard());
+    logger->setError(logger->discard());
+    job.setLogger(logger);
+    const std::string name = file.string();
+    const char *argv[] = {"qpdf", "--check", name.c_str(), nullptr};
+    try {
+        job.initializeFromArgv(argv);
+        job.run();
+    } catch (const std::exception &) {
+        return false;
+    }
+    return job.getExitCode() == 0;
+}
+
+void WriteBytes(const std::filesystem::path &file, const std::string &bytes) {
+    std::ofstream out(file, std::ios::binary);
+    out << bytes;
+}
+
+std::string ReadBytes(const std::filesystem::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrun-pdf-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+} // namespace pdftest
