@@ -1,0 +1,209 @@
+// JPEG decoding and encoding through libjpeg-turbo.
+//
+// libjpeg reports fatal errors through a callback that must not return; it jumps back to the
+// setjmp point of the function that drives the library. Those functions therefore hold only
+// trivially destructible locals past their setjmp, and every C++ object they fill is declared
+// before it, so the jump never skips a destructor.
+#include "kestrun/imaging/image_codecs.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace kestrun::imaging {
+namespace {
+
+// A progressive file may hold any number of scans; each one costs a pass over the whole
+// coefficient buffer, so a small hostile file could keep the decoder busy for minutes.
+constexpr int kMaxScans = 500;
+// Ceiling for libjpeg's own working memory (coefficient buffers of progressive files).
+constexpr long kMaxJpegWorkingMemory = 1L << 30;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void JumpOnError(j_common_ptr cinfo) {
+    auto *errors = reinterpret_cast<ErrorManager *>(cinfo->err);
+    std::longjmp(errors->jump, 1);
+}
+
+// Warnings and traces are not printed: the library writes nothing to the console.
+void IgnoreMessage(j_common_ptr) {}
+
+void LimitScans(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor) {
+        const auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
+        if (d->input_scan_number > kMaxScans) {
+            JumpOnError(cinfo);
+        }
+    }
+}
+
+void InstallErrorManager(j_common_ptr cinfo, ErrorManager &errors) {
+    cinfo->err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = JumpOnError;
+    errors.pub.output_message = IgnoreMessage;
+}
+
+uint8_t Mul255(unsigned a, unsigned b) {
+    return static_cast<uint8_t>((a * b + 127) / 255);
+}
+
+// Drives the decompressor over `file` into `out` (and `scratch` for grey and CMYK rows).
+bool Decompress(std::string_view file, uint64_t maxPixels, Raster &out,
+                std::vector<uint8_t> &scratch) {
+    jpeg_decompress_struct cinfo;
+    ErrorManager errors;
+    jpeg_progress_mgr progress;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), errors);
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kMaxJpegWorkingMemory;
+    progress.progress_monitor = LimitScans;
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(file.data()),
+                 static_cast<unsigned long>(file.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
+        !DimensionsAllowed(cinfo.image_width, cinfo.image_height, maxPixels)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    const int components = cinfo.num_components;
+    int bytesPerPixel = 4;
+    if (components == 1) {
+        cinfo.out_color_space = JCS_GRAYSCALE;
+        bytesPerPixel = 1;
+    } else if (components == 3) {
+        cinfo.out_color_space = JCS_EXT_RGBA;
+    } else if (components == 4) {
+        cinfo.out_color_space = JCS_CMYK;
+    } else {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_start_decompress(&cinfo);
+    const uint32_t width = cinfo.output_width;
+    const uint32_t height = cinfo.output_height;
+    const bool adobeInverted = cinfo.saw_Adobe_marker != 0;
+    try {
+        out.rgba.resize(uint64_t{width} * height * 4);
+        if (bytesPerPixel == 1 || components == 4) {
+            scratch.resize(uint64_t{width} * bytesPerPixel);
+        }
+    } catch (...) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    while (cinfo.output_scanline < height) {
+        const uint32_t y = cinfo.output_scanline;
+        uint8_t *row = out.rgba.data() + uint64_t{y} * width * 4;
+        JSAMPROW target = components == 3 ? row : scratch.data();
+        if (jpeg_read_scanlines(&cinfo, &target, 1) != 1) {
+            break; // nothing more to read: the rest of the image stays as allocated
+        }
+        if (components == 1) {
+            for (uint32_t x = 0; x < width; ++x) {
+                row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = scratch[x];
+                row[4 * x + 3] = 255;
+            }
+        } else if (components == 4) {
+            for (uint32_t x = 0; x < width; ++x) {
+                unsigned c = scratch[4 * x];
+                unsigned m = scratch[4 * x + 1];
+                unsigned yl = scratch[4 * x + 2];
+                unsigned k = scratch[4 * x + 3];
+                if (!adobeInverted) {
+                    c = 255 - c;
+                    m = 255 - m;
+                    yl = 255 - yl;
+                    k = 255 - k;
+                }
+                row[4 * x] = Mul255(c, k);
+                row[4 * x + 1] = Mul255(m, k);
+                row[4 * x + 2] = Mul255(yl, k);
+                row[4 * x + 3] = 255;
+            }
+        }
+    }
+    jpeg_abort_decompress(&cinfo); // a truncated or partly read file: no error, no more input
+    jpeg_destroy_decompress(&cinfo);
+    out.width = width;
+    out.height = height;
+    out.components = components;
+    return true;
+}
+
+// Drives the compressor; `buffer`/`size` receive libjpeg's malloc'ed output.
+bool Compress(const Raster &image, int quality, unsigned char *&buffer, unsigned long &size) {
+    jpeg_compress_struct cinfo;
+    ErrorManager errors;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), errors);
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = image.width;
+    cinfo.image_height = image.height;
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_RGBX;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        // libjpeg takes non-const rows but only reads them.
+        auto *row = const_cast<uint8_t *>(image.rgba.data()) +
+                    uint64_t{cinfo.next_scanline} * image.width * 4;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+struct FreeDeleter {
+    void operator()(unsigned char *p) const { std::free(p); }
+};
+
+} // namespace
+
+std::optional<Raster> DecodeJpeg(std::string_view file, uint64_t maxPixels) {
+    Raster out;
+    std::vector<uint8_t> scratch;
+    if (file.empty() || !Decompress(file, maxPixels, out, scratch)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<std::string> EncodeJpeg(const Raster &image, int quality) {
+    if (image.width == 0 || image.height == 0 || image.width > JPEG_MAX_DIMENSION ||
+        image.height > JPEG_MAX_DIMENSION ||
+        image.rgba.size() != uint64_t{image.width} * image.height * 4) {
+        return std::nullopt;
+    }
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    const bool ok = Compress(image, std::clamp(quality, 0, 100), buffer, size);
+    const std::unique_ptr<unsigned char, FreeDeleter> owned(buffer);
+    if (!ok || owned == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(reinterpret_cast<const char *>(owned.get()), size);
+}
+
+} // namespace kestrun::imaging

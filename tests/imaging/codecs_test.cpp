@@ -1,0 +1,243 @@
+// The decoders and encoders of the imaging layer, on images made here.
+#include "kestrun/imaging/image_codecs.h"
+#include "test_images.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace kestrun::imaging;
+using imaging_test::BuildBmp;
+using imaging_test::Picture;
+using imaging_test::Quadrants;
+
+namespace {
+
+Raster ToRaster(const Picture &p) {
+    return Raster{p.width, p.height, p.rgba, 4};
+}
+
+// Colour of pixel (x, y) as 0xRRGGBB.
+uint32_t Rgb(const Raster &r, unsigned x, unsigned y) {
+    const uint8_t *p = &r.rgba[(size_t(y) * r.width + x) * 4];
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
+
+bool Near(const Raster &r, unsigned x, unsigned y, uint32_t rgb, int tolerance) {
+    const uint8_t *p = &r.rgba[(size_t(y) * r.width + x) * 4];
+    const int want[3] = {int(rgb >> 16), int((rgb >> 8) & 0xFF), int(rgb & 0xFF)};
+    for (int i = 0; i < 3; ++i) {
+        if (std::abs(int(p[i]) - want[i]) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every prefix of `file` (and a few damaged copies) decodes or fails without crashing.
+template <class Decode> void SurvivesDamage(const std::string &file, Decode decode) {
+    for (size_t n = 0; n < file.size(); n += 1 + n / 8) {
+        decode(std::string_view(file).substr(0, n));
+    }
+    for (size_t at = 0; at < file.size(); at += 1 + file.size() / 40) {
+        std::string damaged = file;
+        damaged[at] = char(damaged[at] ^ 0x5A);
+        decode(damaged);
+    }
+}
+
+} // namespace
+
+TEST(Bmp, Encodes24BitBottomUpAndDecodesItBack) {
+    const Picture p = Quadrants(10, 6); // 30 bytes a row: padded to 32
+    const std::string bmp = EncodeBmp24(ToRaster(p));
+    ASSERT_EQ(bmp.size(), 54u + 32 * 6);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(uint8_t(bmp[28]), 24);
+    EXPECT_EQ(uint8_t(bmp[22]), 6); // positive height: bottom row first
+    // The first stored pixel is the bottom-left one (blue), written blue, green, red.
+    EXPECT_EQ(uint8_t(bmp[54]), 255);
+    EXPECT_EQ(uint8_t(bmp[56]), 0);
+    const auto back = DecodeBmp(bmp);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->width, 10u);
+    EXPECT_EQ(back->height, 6u);
+    EXPECT_EQ(Rgb(*back, 0, 0), 0xFF0000u);
+    EXPECT_EQ(Rgb(*back, 9, 0), 0x00FF00u);
+    EXPECT_EQ(Rgb(*back, 0, 5), 0x0000FFu);
+    EXPECT_EQ(Rgb(*back, 9, 5), 0xFFFFFFu);
+}
+
+TEST(Bmp, DecodesPalettesBitFieldsTopDownAndRunLengths) {
+    const std::vector<uint8_t> palette2 = {0, 0, 0, 0, 0x30, 0x20, 0x10, 0}; // BGRA quads
+    // 1 bit, 3 x 2, bottom-up: bottom row 1 0 1, top row 0 1 0 (rows padded to 4 bytes).
+    const std::string oneBit =
+        BuildBmp(3, 2, 1, 0, palette2, {}, std::string("\xA0\0\0\0\x40\0\0\0", 8));
+    auto r = DecodeBmp(oneBit);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 0, 1), 0x102030u);
+    EXPECT_EQ(Rgb(*r, 1, 1), 0u);
+    EXPECT_EQ(Rgb(*r, 1, 0), 0x102030u);
+
+    // 4 bit, top-down: one row of 3 pixels with indices 1, 0, 1.
+    r = DecodeBmp(BuildBmp(3, -1, 4, 0, palette2, {}, std::string("\x10\x10\0\0", 4)));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 0, 0), 0x102030u);
+    EXPECT_EQ(Rgb(*r, 1, 0), 0u);
+
+    // 8 bit with an index past a short palette: black.
+    r = DecodeBmp(BuildBmp(2, 1, 8, 0, palette2, {}, std::string("\x01\x07\0\0", 4)));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 0, 0), 0x102030u);
+    EXPECT_EQ(Rgb(*r, 1, 0), 0u);
+
+    // 16 bit 5-5-5 without masks: pure red is 0x7C00.
+    r = DecodeBmp(BuildBmp(1, 1, 16, 0, {}, {}, std::string("\x00\x7C\0\0", 4)));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 0, 0), 0xFF0000u);
+
+    // 16 bit 5-6-5 bit fields: pure green is 0x07E0.
+    r = DecodeBmp(
+        BuildBmp(1, 1, 16, 3, {}, {0xF800, 0x07E0, 0x001F}, std::string("\xE0\x07\0\0", 4)));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 0, 0), 0x00FF00u);
+
+    // 32 bit bit fields with red in the low byte.
+    r = DecodeBmp(BuildBmp(1, 1, 32, 3, {}, {0x000000FF, 0x0000FF00, 0x00FF0000},
+                           std::string("\x11\x22\x33\x00", 4)));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 0, 0), 0x112233u);
+
+    // RLE8, 4 x 2: bottom row a run of 4 index 1; top row an absolute block 1 0 1 (padded), the
+    // last pixel never set (black); end of bitmap.
+    const std::string rle8("\x04\x01\x00\x00\x00\x03\x01\x00\x01\x00\x00\x01", 12);
+    r = DecodeBmp(BuildBmp(4, 2, 8, 1, palette2, {}, rle8));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 3, 1), 0x102030u);
+    EXPECT_EQ(Rgb(*r, 0, 0), 0x102030u);
+    EXPECT_EQ(Rgb(*r, 1, 0), 0u);
+    EXPECT_EQ(Rgb(*r, 3, 0), 0u);
+
+    // RLE4: a run of 3 pixels alternating indices 1 and 0.
+    r = DecodeBmp(BuildBmp(3, 1, 4, 2, palette2, {}, std::string("\x03\x10\x00\x01", 4)));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Rgb(*r, 0, 0), 0x102030u);
+    EXPECT_EQ(Rgb(*r, 1, 0), 0u);
+    EXPECT_EQ(Rgb(*r, 2, 0), 0x102030u);
+}
+
+TEST(Bmp, RefusesWhatItCannotRead) {
+    const std::string good = EncodeBmp24(ToRaster(Quadrants(4, 4)));
+    EXPECT_FALSE(DecodeBmp(""));
+    EXPECT_FALSE(DecodeBmp("BM"));
+    EXPECT_FALSE(DecodeBmp(good.substr(0, good.size() - 1))); // pixel data one byte short
+    EXPECT_FALSE(DecodeBmp(BuildBmp(0, 4, 24, 0, {}, {}, std::string(64, '\0'))));
+    EXPECT_FALSE(DecodeBmp(BuildBmp(1, 1, 7, 0, {}, {}, std::string(4, '\0'))));
+    EXPECT_FALSE(DecodeBmp(BuildBmp(1, 1, 24, 4, {}, {}, std::string(4, '\0')))); // embedded JPEG
+    // A huge canvas is refused before anything is allocated.
+    EXPECT_FALSE(DecodeBmp(BuildBmp(100000, 100000, 24, 0, {}, {}, std::string(16, '\0'))));
+    EXPECT_FALSE(DecodeBmp(BuildBmp(1000, 1000, 24, 0, {}, {}, ""), 1000));
+    SurvivesDamage(good, [](std::string_view f) { (void)DecodeBmp(f); });
+    SurvivesDamage(BuildBmp(4, 2, 8, 1, std::vector<uint8_t>(1024, 7), {},
+                            std::string("\x04\x01\x00\x02\x05\x05\x00\x03\x01\x02\x03\x00", 12)),
+                   [](std::string_view f) { (void)DecodeBmp(f); });
+}
+
+TEST(Jpeg, RoundTripsColourClampsQualityAndKeepsGreyComponents) {
+    const Picture p = Quadrants(64, 48);
+    const auto best = EncodeJpeg(ToRaster(p), 100);
+    const auto worst = EncodeJpeg(ToRaster(p), 1);
+    ASSERT_TRUE(best && worst);
+    EXPECT_GT(best->size(), worst->size());
+    EXPECT_EQ(EncodeJpeg(ToRaster(p), 1000), best); // clamped to 100
+    EXPECT_EQ(EncodeJpeg(ToRaster(p), -20), EncodeJpeg(ToRaster(p), 0));
+    EXPECT_TRUE(EncodeJpeg(ToRaster(p), -20));
+
+    const auto colour = DecodeJpeg(*best);
+    ASSERT_TRUE(colour);
+    EXPECT_EQ(colour->components, 3);
+    EXPECT_EQ(colour->width, 64u);
+    EXPECT_TRUE(Near(*colour, 5, 5, 0xFF0000, 8));
+    EXPECT_TRUE(Near(*colour, 60, 5, 0x00FF00, 8));
+    EXPECT_TRUE(Near(*colour, 5, 44, 0x0000FF, 8));
+    EXPECT_TRUE(Near(*colour, 60, 44, 0xFFFFFF, 8));
+
+    const auto grey = DecodeJpeg(imaging_test::EncodeGreyJpeg(p, 95));
+    ASSERT_TRUE(grey);
+    EXPECT_EQ(grey->components, 1);
+    EXPECT_TRUE(Near(*grey, 5, 5, 0xFFFFFF, 4)); // red channel 255 as grey
+    EXPECT_TRUE(Near(*grey, 60, 5, 0x000000, 4));
+    EXPECT_EQ(grey->rgba[3], 255);
+
+    EXPECT_FALSE(EncodeJpeg(Raster{}, 75));
+}
+
+TEST(Jpeg, RefusesGarbageAndSurvivesTruncation) {
+    EXPECT_FALSE(DecodeJpeg(""));
+    EXPECT_FALSE(DecodeJpeg("\xFF\xD8"));
+    EXPECT_FALSE(DecodeJpeg("not a jpeg at all"));
+    const auto file = EncodeJpeg(ToRaster(Quadrants(40, 40)), 80);
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(DecodeJpeg(*file, 100)); // over the pixel limit
+    // Cut inside the entropy-coded data the decoder fills in what is missing.
+    const auto cut = DecodeJpeg(std::string_view(*file).substr(0, file->size() * 3 / 4));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->height, 40u);
+    SurvivesDamage(*file, [](std::string_view f) { (void)DecodeJpeg(f); });
+}
+
+TEST(Png, DecodesToRgbaAndReportsLodePngErrors) {
+    Picture p = Quadrants(8, 8);
+    p.rgba[3] = 0; // one transparent pixel keeps its colour bytes
+    const auto decoded = DecodePng(imaging_test::EncodePng(p));
+    ASSERT_EQ(decoded.error, 0u);
+    EXPECT_EQ(decoded.raster.components, 4);
+    EXPECT_EQ(decoded.raster.rgba, p.rgba);
+
+    const auto empty = DecodePng("");
+    EXPECT_NE(empty.error, 0u);
+    EXPECT_FALSE(PngErrorText(empty.error).empty());
+    EXPECT_EQ(DecodePng(imaging_test::EncodePng(p), 10).error, kPngTooLarge);
+    EXPECT_EQ(PngErrorText(kPngTooLarge), "image dimensions too large");
+    SurvivesDamage(imaging_test::EncodePng(Quadrants(16, 16)),
+                   [](std::string_view f) { (void)DecodePng(f); });
+}
+
+TEST(Gif, DecodesFirstFrameWithTransparencyAndInterlace) {
+    const std::vector<uint8_t> palette = {0, 0, 0, 255, 0, 0, 0, 0, 255, 9, 9, 9};
+    std::vector<uint8_t> indices(16 * 10);
+    for (size_t i = 0; i < indices.size(); ++i) {
+        indices[i] = uint8_t((i / 16) % 3); // rows of black, red, blue
+    }
+    indices[5] = 3; // the transparent index
+    for (bool interlaced : {false, true}) {
+        const auto r = DecodeGif(imaging_test::EncodeGif(16, 10, palette, indices, 3, interlaced));
+        ASSERT_TRUE(r) << interlaced;
+        EXPECT_EQ(r->width, 16u);
+        EXPECT_EQ(r->height, 10u);
+        for (unsigned y = 0; y < 10; ++y) {
+            const uint32_t want[] = {0x000000, 0xFF0000, 0x0000FF};
+            EXPECT_EQ(Rgb(*r, 7, y), want[y % 3]) << y;
+        }
+        EXPECT_EQ(r->rgba[5 * 4 + 3], 0); // transparent
+        EXPECT_EQ(r->rgba[4 * 4 + 3], 255);
+    }
+    const std::string gif = imaging_test::EncodeGif(16, 10, palette, indices, -1, false);
+    EXPECT_FALSE(DecodeGif(gif, 100));
+    EXPECT_FALSE(DecodeGif(""));
+    EXPECT_FALSE(DecodeGif("GIF89a"));
+    SurvivesDamage(gif, [](std::string_view f) { (void)DecodeGif(f); });
+}
+
+TEST(DecodeImage, ChoosesTheDecoderByContent) {
+    const Picture p = Quadrants(8, 8);
+    EXPECT_EQ(SniffFormat(imaging_test::EncodePng(p)), ImageFormat::Png);
+    EXPECT_EQ(SniffFormat(*EncodeJpeg(ToRaster(p), 50)), ImageFormat::Jpeg);
+    EXPECT_EQ(SniffFormat(EncodeBmp24(ToRaster(p))), ImageFormat::Bmp);
+    EXPECT_EQ(SniffFormat("GIF87a...."), ImageFormat::Gif);
+    EXPECT_EQ(SniffFormat("hello"), ImageFormat::Unknown);
+    EXPECT_TRUE(DecodeImage(imaging_test::EncodePng(p)));
+    EXPECT_TRUE(DecodeImage(EncodeBmp24(ToRaster(p))));
+    EXPECT_FALSE(DecodeImage("hello"));
+    EXPECT_FALSE(DecodeImage(""));
+}
