@@ -77,22 +77,29 @@ void ReplaceEvery(TextBuffer &buffer, const char *from, const char *to) {
     buffer.Replace(TextBuffer(from), TextBuffer(to));
 }
 
+int16_t OptionBits(int16_t options) {
+    return options >= 1 && options <= 15 ? options : 0;
+}
+
 } // namespace
 
 std::string NoHtml(std::string_view markup, int16_t options) {
     const size_t zero = markup.find('\0');
     std::string text(zero == std::string_view::npos ? markup : markup.substr(0, zero));
-    const int16_t bits = options >= 1 && options <= 15 ? options : 0;
-
+    const int16_t bits = OptionBits(options);
     for (const PatternStage &stage : kPatternStages) {
         if (stage.option == 0 || (bits & stage.option) != 0) {
             RunPatternStage(stage, text);
         }
     }
+    return DecodeAndCollapse(std::move(text), bits);
+}
+
+std::string DecodeAndCollapse(std::string text, int16_t options) {
+    const int16_t bits = OptionBits(options);
     if ((bits & (kNoHtmlEntities | kNoHtmlWhiteSpace)) == 0) {
         return text;
     }
-
     TextBuffer buffer(std::move(text));
     if ((bits & kNoHtmlEntities) != 0) {
         for (const auto &[entity, replacement] : kEntities) {

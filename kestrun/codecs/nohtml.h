@@ -19,4 +19,8 @@ inline constexpr int16_t kNoHtmlWhiteSpace = 8;
 // the text as it was and the next stage runs, so every input gives a result.
 std::string NoHtml(std::string_view markup, int16_t options);
 
+// The last two stages alone: entity decoding (kNoHtmlEntities) and white-space collapsing
+// (kNoHtmlWhiteSpace), as the option value selects them.
+std::string DecodeAndCollapse(std::string text, int16_t options);
+
 } // namespace kestrun::codecs
