@@ -21,6 +21,27 @@ show "$KESTRUN" Base64Decode_UTF8 5L2g5aW9
 show "$KESTRUN" Base64Encode_GB 你好
 show "$KESTRUN" -x Base64Decode_GB QQBC
 
+echo "== URL, Unicode escapes, HTML entities, hex =="
+show "$KESTRUN" UrlEncode_UTF8 "你好 world&x=1"
+show "$KESTRUN" UrlDecode_UTF8 "%E4%BD%A0%E5%A5%BD+world"
+show "$KESTRUN" UnicodeEncode 中文
+show "$KESTRUN" UnicodeDecode '\u006e\u0075\u0308\u030c\u4e2d'
+show "$KESTRUN" HTMLEncode '<a href="x">Tom & Jerry</a>'
+show "$KESTRUN" StrToHex_UTF8 你好 1
+show "$KESTRUN" HexToStr_UTF8 E4BDA0E5A5BD
+
+echo "== MD5 and AES =="
+show "$KESTRUN" MD532_UTF8 你好
+show "$KESTRUN" MD516_GB abc
+AES_CIPHER=$("$KESTRUN" AESEncrypt_UTF8 你好世界 1234567890123456 abcdefghijklmnop 1 1 0)
+show "$KESTRUN" AESEncrypt_UTF8 你好世界 1234567890123456 abcdefghijklmnop 1 1 0
+show "$KESTRUN" AESDecrypt_UTF8 "$AES_CIPHER" 1234567890123456 abcdefghijklmnop 1 1 0
+printf 'first line\nsecond line\n' >"$DEMO_DIR/plain.txt"
+show "$KESTRUN" AESEncryptTxtFile_GB "$DEMO_DIR/plain.txt" "$DEMO_DIR/cipher.bin" key iv 1
+show "$KESTRUN" AESDecryptTxtFile_GB "$DEMO_DIR/cipher.bin" "$DEMO_DIR/back.txt" key iv 1
+show cat "$DEMO_DIR/back.txt"
+show "$KESTRUN" AESEncryptTxtFile_GB "$DEMO_DIR/plain.txt" "$DEMO_DIR/./plain.txt" key iv 1
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'
