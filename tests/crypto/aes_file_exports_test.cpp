@@ -70,9 +70,13 @@ std::string TextOfLength(size_t n) {
 
 TEST(AesFileExports, SizesRoundTripInEveryMode) {
     ScratchFolder dir;
-    const size_t sizes[] = {0, 15, 16, 17, 3 * 1024 * 1024 + 5};
+    // Several megabytes in one mode keep the test quick; the small sizes run in all three.
+    const size_t big = 3 * 1024 * 1024 + 5;
     for (const int mode : {0, 1, 2}) {
-        for (const size_t size : sizes) {
+        for (const size_t size : {size_t{0}, size_t{15}, size_t{16}, size_t{17}, big}) {
+            if (size == big && mode != 1) {
+                continue;
+            }
             const std::string text = TextOfLength(size);
             WriteFile(dir / "plain.txt", text);
             ASSERT_EQ(Encrypt(dir / "plain.txt", dir / "cipher.bin", mode), "OK");

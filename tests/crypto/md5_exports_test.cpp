@@ -35,9 +35,9 @@ TEST(Md5Exports, CodePageDecidesTheBytesOfChineseText) {
 }
 
 TEST(Md5Exports, MultiMegabyteText) {
-    const std::string text(5 * 1024 * 1024, 'a');
-    EXPECT_EQ(Take(MD532_GB(text.c_str())), "79b281060d337b9b2b84ccf390adcf74");
-    EXPECT_EQ(Take(MD532_UTF8(text.c_str())), "79b281060d337b9b2b84ccf390adcf74");
+    const std::string text(2 * 1024 * 1024, 'a');
+    EXPECT_EQ(Take(MD532_GB(text.c_str())), "de89461b64701958984c95d1bfb0065a");
+    EXPECT_EQ(Take(MD532_UTF8(text.c_str())), "de89461b64701958984c95d1bfb0065a");
 }
 
 } // namespace
