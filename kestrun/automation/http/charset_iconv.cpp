@@ -1,0 +1,73 @@
+// The platform's charset converter for response text: glibc's iconv.
+#include "kestrun/automation/http/charset.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace kestrun::http {
+namespace {
+
+class Iconv {
+public:
+    Iconv(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
+    ~Iconv() {
+        if (ok()) {
+            iconv_close(cd_);
+        }
+    }
+    Iconv(const Iconv &) = delete;
+    Iconv &operator=(const Iconv &) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+void AppendUtf16Le(std::u16string &out, const char *bytes, size_t count) {
+    for (size_t i = 0; i + 1 < count; i += 2) {
+        out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+}
+
+} // namespace
+
+std::optional<std::u16string> ConvertToWide(std::string_view bytes,
+                                            const std::string &converterName) {
+    Iconv cv("UTF-16LE", converterName.c_str());
+    if (!cv.ok()) {
+        return std::nullopt;
+    }
+    std::u16string out;
+    out.reserve(bytes.size());
+    char chunk[4096];
+    char *in = const_cast<char *>(bytes.data());
+    size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+        char *dst = chunk;
+        size_t outLeft = sizeof chunk;
+        const size_t rc = iconv(cv.get(), &in, &inLeft, &dst, &outLeft);
+        AppendUtf16Le(out, chunk, static_cast<size_t>(dst - chunk));
+        if (rc != static_cast<size_t>(-1)) {
+            break;
+        }
+        if (errno == E2BIG) {
+            continue;
+        }
+        // An invalid sequence (EILSEQ) or one cut off at the end (EINVAL): one replacement
+        // character for its first byte, then carry on after it.
+        out.push_back(u'\xFFFD');
+        ++in;
+        --inLeft;
+        iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+    // Stateful encodings may hold back a shift sequence until told the input has ended.
+    char *dst = chunk;
+    size_t outLeft = sizeof chunk;
+    iconv(cv.get(), nullptr, nullptr, &dst, &outLeft);
+    AppendUtf16Le(out, chunk, static_cast<size_t>(dst - chunk));
+    return out;
+}
+
+} // namespace kestrun::http

@@ -1,0 +1,106 @@
+// The HTTP request object the XMLHTTP exports drive, and the per-call apartment around it.
+//
+// The object offers the operations of the Windows XMLHTTP request interface that the exports use,
+// in the interface's order: open, setRequestHeader, getAllResponseHeaders, send, responseText and
+// responseStream. Strings cross it as UTF-16, methods report an HRESULT, and a string the object
+// cannot hand back is an empty optional (the null BSTR of the Windows object). Callers decide which
+// results they look at; the exports look at none of the HRESULTs.
+#pragma once
+
+#include "oleauto.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrun::http {
+
+// The three request-object kinds, chosen by number.
+enum class ObjectKind : int32_t {
+    Client = 0,   // "Microsoft.XMLHTTP"
+    Server = 1,   // "MSXML2.ServerXMLHTTP"
+    ClientV6 = 2, // "Msxml2.XMLHTTP.6.0"
+};
+
+// The name of a kind as used in messages; empty for a number that is no kind.
+std::string_view ObjectKindName(int32_t kind);
+
+enum class SeekOrigin { Begin, Current, End };
+
+// The response body as a stream of bytes with a position.
+class ResponseStream {
+public:
+    virtual ~ResponseStream() = default;
+    // Moves the position; `newPosition` (may be null) receives it.
+    virtual HRESULT Seek(int64_t offset, SeekOrigin origin, uint64_t *newPosition) = 0;
+    // Reads up to `size` bytes from the position into `buffer`; `bytesRead` (may be null)
+    // receives the count.
+    virtual HRESULT Read(void *buffer, ULONG size, ULONG *bytesRead) = 0;
+};
+
+class RequestObject {
+public:
+    virtual ~RequestObject() = default;
+
+    // Prepares a request. Only synchronous requests are offered: `async` true is refused.
+    virtual HRESULT open(std::u16string_view method, std::u16string_view url, bool async) = 0;
+    // Adds one request header (after open, before send).
+    virtual HRESULT setRequestHeader(std::u16string_view name, std::u16string_view value) = 0;
+    // The header lines of the final response, each ended by CR LF, without the status line.
+    virtual HRESULT getAllResponseHeaders(std::optional<std::u16string> *headers) = 0;
+    // Sends the request and returns when the response is complete or the request has failed.
+    // A text body is sent as UTF-8; nullopt sends no body.
+    virtual HRESULT send(const std::optional<std::u16string> &body) = 0;
+    // The body decoded as text.
+    virtual HRESULT responseText(std::optional<std::u16string> *text) = 0;
+    // The body's bytes as a stream, or null.
+    virtual HRESULT responseStream(std::unique_ptr<ResponseStream> *stream) = 0;
+
+    // The object's description of why the last failing call failed (empty when none failed).
+    virtual std::u16string ErrorDescription() const = 0;
+};
+
+// Time limits of one request. Zero means no limit.
+struct RequestLimits {
+    // Reaching the server (name lookup, TCP and TLS handshakes).
+    std::chrono::milliseconds connect{std::chrono::seconds(60)};
+    // Longest time without a single byte arriving once connected.
+    std::chrono::milliseconds stall{std::chrono::seconds(30)};
+    // The whole request, redirects included.
+    std::chrono::milliseconds total{std::chrono::minutes(10)};
+};
+
+struct RequestOptions {
+    RequestLimits limits;
+    // A file of trusted certificate authorities (PEM) used in place of the system store;
+    // empty for the system store.
+    std::string trustedCertificates;
+};
+
+// Makes a request object of a kind; null when it cannot be made.
+using RequestObjectFactory = std::function<std::unique_ptr<RequestObject>(ObjectKind)>;
+
+// The libcurl-based object with the given options.
+std::unique_ptr<RequestObject> CreateCurlRequest(ObjectKind kind, const RequestOptions &options);
+
+// The factory the exports use: CreateCurlRequest with the default options.
+RequestObjectFactory DefaultRequestFactory();
+
+// The HTTP machinery's per-thread use, held for the length of one call (the apartment the
+// Windows object lives in). Counted: nested apartments on one thread are fine.
+class Apartment {
+public:
+    Apartment();
+    ~Apartment();
+    Apartment(const Apartment &) = delete;
+    Apartment &operator=(const Apartment &) = delete;
+
+private:
+    bool initialised_;
+};
+
+} // namespace kestrun::http

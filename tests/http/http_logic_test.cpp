@@ -1,0 +1,391 @@
+// The request logic without the export layer: address checks, header text, the order of the
+// request object's calls, injected failures, and the libcurl object against loopback servers.
+#include "kestrun/automation/http/charset.h"
+#include "kestrun/automation/http/net_mt.h"
+#include "kestrun/automation/http/request_wire.h"
+#include "kestrun/automation/http/xmlhttp.h"
+#include "loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+using namespace kestrun::http;
+using namespace std::chrono_literals;
+
+namespace {
+
+// 你好，世界 in GBK and UTF-8.
+const std::string kNihaoGbk = "\xC4\xE3\xBA\xC3\xA3\xAC\xCA\xC0\xBD\xE7";
+
+// A request object that records its calls and answers from a script.
+struct Script {
+    std::vector<std::string> calls;
+    std::optional<std::u16string> headers = u"A: 1\r\n";
+    std::optional<std::u16string> text = u"text";
+    std::optional<std::string> streamBytes = std::string("bytes");
+    bool seekFails = false;
+    bool throwOnSend = false;
+};
+
+std::string Narrow(std::u16string_view w) {
+    return std::string(w.begin(), w.end());
+}
+
+class FakeStream : public ResponseStream {
+public:
+    FakeStream(Script &script, std::string bytes) : script_(script), bytes_(std::move(bytes)) {}
+    HRESULT Seek(int64_t offset, SeekOrigin origin, uint64_t *pos) override {
+        script_.calls.push_back("Seek");
+        if (script_.seekFails) {
+            return E_FAIL;
+        }
+        pos_ = static_cast<uint64_t>(origin == SeekOrigin::End ? bytes_.size() + offset : offset);
+        if (pos != nullptr) {
+            *pos = pos_;
+        }
+        return S_OK;
+    }
+    HRESULT Read(void *buffer, ULONG size, ULONG *read) override {
+        script_.calls.push_back("Read " + std::to_string(size));
+        std::memcpy(buffer, bytes_.data() + pos_, size);
+        *read = size;
+        return S_OK;
+    }
+
+private:
+    Script &script_;
+    std::string bytes_;
+    uint64_t pos_ = 0;
+};
+
+class FakeObject : public RequestObject {
+public:
+    explicit FakeObject(Script &script) : script_(script) {}
+    HRESULT open(std::u16string_view method, std::u16string_view url, bool async) override {
+        script_.calls.push_back("open " + Narrow(method) + " " + Narrow(url) +
+                                (async ? " async" : " sync"));
+        return S_OK;
+    }
+    HRESULT setRequestHeader(std::u16string_view name, std::u16string_view value) override {
+        script_.calls.push_back("header [" + Narrow(name) + "][" + Narrow(value) + "]");
+        return S_OK;
+    }
+    HRESULT getAllResponseHeaders(std::optional<std::u16string> *headers) override {
+        script_.calls.push_back("getAllResponseHeaders");
+        *headers = script_.headers;
+        return S_OK;
+    }
+    HRESULT send(const std::optional<std::u16string> &body) override {
+        script_.calls.push_back(body ? "send [" + Narrow(*body) + "]" : "send none");
+        if (script_.throwOnSend) {
+            throw std::runtime_error("wire cut");
+        }
+        return S_OK;
+    }
+    HRESULT responseText(std::optional<std::u16string> *text) override {
+        script_.calls.push_back("responseText");
+        *text = script_.text;
+        return S_OK;
+    }
+    HRESULT responseStream(std::unique_ptr<ResponseStream> *stream) override {
+        script_.calls.push_back("responseStream");
+        if (script_.streamBytes) {
+            *stream = std::make_unique<FakeStream>(script_, *script_.streamBytes);
+        }
+        return S_OK;
+    }
+    std::u16string ErrorDescription() const override { return u"no response"; }
+
+private:
+    Script &script_;
+};
+
+RequestObjectFactory FakeFactory(Script &script, std::vector<ObjectKind> *kinds = nullptr) {
+    return [&script, kinds](ObjectKind kind) -> std::unique_ptr<RequestObject> {
+        if (kinds != nullptr) {
+            kinds->push_back(kind);
+        }
+        return std::make_unique<FakeObject>(script);
+    };
+}
+
+HttpOutcome Get(const std::string &url, std::string headers, int32_t asText, int32_t kind,
+                const RequestObjectFactory &factory) {
+    return PerformXmlHttp(Verb::Get, url, headers, {}, asText, kind, factory);
+}
+
+RequestObjectFactory CurlFactory(RequestOptions options) {
+    return [options](ObjectKind kind) { return CreateCurlRequest(kind, options); };
+}
+
+} // namespace
+
+TEST(XmlHttpLogic, AddressChecksInOrder) {
+    EXPECT_EQ(CheckUrl("http://a.b"), std::nullopt); // exactly 10 bytes
+    EXPECT_EQ(CheckUrl("http://ab"), kUrlLengthMessage);
+    EXPECT_EQ(CheckUrl(""), kUrlLengthMessage);
+    EXPECT_EQ(CheckUrl("www.example.com"), kUrlUnrecognisedMessage);
+    EXPECT_EQ(CheckUrl("abcdefghijk://host/"),
+              std::string(kSchemeUnrecognisedMessage) + "abcdefghijk!");
+    EXPECT_EQ(CheckUrl("FTP://host/file"), std::string(kSchemeUnsupportedMessage) + "ftp!");
+    EXPECT_EQ(CheckUrl("HTTPS://host/file"), std::nullopt);
+    EXPECT_EQ(CheckUrl("http:/host/file"), kUrlFormatMessage);
+    EXPECT_EQ(CheckUrl("mailto:someone@host"), std::string(kSchemeUnsupportedMessage) + "mailto!");
+    // The messages are the GBK bytes of the fixed texts.
+    EXPECT_EQ(std::string(kUrlLengthMessage),
+              "\xCD\xF8\xD6\xB7\xB3\xA4\xB6\xC8\xB2\xBB\xD5\xFD\xC8\xB7!");
+    EXPECT_EQ(std::strlen(kObjectKindMessage), 17u);
+}
+
+TEST(XmlHttpLogic, HeaderTextIsSplitInPlace) {
+    std::string text = "A: 1\r\n\r\nB:2\nno colon here\rC:x:y";
+    const auto headers = SplitRequestHeaders(text);
+    ASSERT_EQ(headers.size(), 3u);
+    EXPECT_EQ(headers[0], std::make_pair(std::string("A"), std::string(" 1")));
+    EXPECT_EQ(headers[1], std::make_pair(std::string("B"), std::string("2")));
+    EXPECT_EQ(headers[2], std::make_pair(std::string("C"), std::string("x:y")));
+    constexpr char kSplit[] = "A: 1\0\n\r\nB:2\0no colon here\0C:x:y";
+    EXPECT_EQ(text, std::string(kSplit, sizeof kSplit - 1));
+
+    std::string none = "\r\n\r\n";
+    EXPECT_TRUE(SplitRequestHeaders(none).empty());
+    EXPECT_EQ(none, std::string("\r\n\r\n"));
+}
+
+TEST(XmlHttpLogic, CallsTheObjectInOrder) {
+    Script script;
+    std::vector<ObjectKind> kinds;
+    auto out = Get("HTTP://127.0.0.1/x", "X-A: 1\nReferer:r", 1, 2, FakeFactory(script, &kinds));
+    EXPECT_EQ(out.result, "text");
+    EXPECT_EQ(out.responseHeaders, "A: 1\r\n");
+    EXPECT_EQ(kinds, std::vector<ObjectKind>{ObjectKind::ClientV6});
+    EXPECT_EQ(script.calls,
+              (std::vector<std::string>{"open GET HTTP://127.0.0.1/x sync", "header [X-A][ 1]",
+                                        "header [Referer][r]", "send none", "getAllResponseHeaders",
+                                        "responseText"}));
+
+    // No header line: the default User-Agent and nothing else. A POST sends its body as text.
+    Script post;
+    std::string headers = "just text";
+    auto posted =
+        PerformXmlHttp(Verb::Post, "http://127.0.0.1/p", headers, "a=1", 1, 0, FakeFactory(post));
+    EXPECT_EQ(post.calls[1], "header [User-Agent][" + std::string(kDefaultUserAgent) + "]");
+    EXPECT_EQ(post.calls[2], "send [a=1]");
+    EXPECT_EQ(post.calls.size(), 5u);
+}
+
+TEST(XmlHttpLogic, StreamBodyIsSizedReadOnceAndCutAtZero) {
+    Script script;
+    script.streamBytes = std::string("ab\0cd", 5);
+    auto out = Get("http://127.0.0.1/s", "", 0, 0, FakeFactory(script));
+    EXPECT_EQ(out.result, "ab");
+    EXPECT_EQ(std::vector<std::string>(script.calls.end() - 4, script.calls.end()),
+              (std::vector<std::string>{"responseStream", "Seek", "Seek", "Read 5"}));
+
+    Script failing;
+    failing.seekFails = true;
+    EXPECT_EQ(Get("http://127.0.0.1/s", "", 0, 0, FakeFactory(failing)).result, "");
+
+    Script empty;
+    empty.streamBytes = "";
+    EXPECT_EQ(Get("http://127.0.0.1/s", "", 0, 0, FakeFactory(empty)).result, "");
+    EXPECT_EQ(empty.calls.back(), "Seek"); // no read for an empty body
+}
+
+TEST(XmlHttpLogic, MissingTextsAndExceptionsAreReported) {
+    Script script;
+    script.headers.reset();
+    script.text.reset();
+    auto out = Get("http://127.0.0.1/x", "", 1, 0, FakeFactory(script));
+    EXPECT_EQ(out.result, "ERROR:no response");
+    EXPECT_EQ(out.responseHeaders, "");
+
+    Script noStream;
+    noStream.streamBytes.reset();
+    EXPECT_EQ(Get("http://127.0.0.1/x", "", 0, 0, FakeFactory(noStream)).result,
+              "ERROR:no response");
+
+    Script throwing;
+    throwing.throwOnSend = true;
+    auto thrown = Get("http://127.0.0.1/x", "", 1, 0, FakeFactory(throwing));
+    EXPECT_EQ(thrown.result, "ERROR:wire cut");
+    EXPECT_EQ(thrown.responseHeaders, "");
+}
+
+TEST(XmlHttpLogic, KindAndCreationFailures) {
+    Script script;
+    std::vector<ObjectKind> kinds;
+    EXPECT_EQ(Get("http://127.0.0.1/x", "", 1, 3, FakeFactory(script, &kinds)).result,
+              kObjectKindMessage);
+    EXPECT_EQ(Get("http://127.0.0.1/x", "", 1, -1, FakeFactory(script, &kinds)).result,
+              kObjectKindMessage);
+    // An address failure comes before the kind check.
+    EXPECT_EQ(Get("ftp://127.0.0.1/x", "", 1, 3, FakeFactory(script, &kinds)).result,
+              std::string(kSchemeUnsupportedMessage) + "ftp!");
+    EXPECT_TRUE(kinds.empty());
+    EXPECT_TRUE(script.calls.empty());
+
+    const RequestObjectFactory none = [](ObjectKind) { return nullptr; };
+    const char *names[] = {"Microsoft.XMLHTTP", "MSXML2.ServerXMLHTTP", "Msxml2.XMLHTTP.6.0"};
+    for (int kind = 0; kind < 3; ++kind) {
+        std::string headers = "A: 1\r\nB: 2";
+        auto out = PerformXmlHttp(Verb::Post, "http://127.0.0.1/x", headers, "b", 1, kind, none);
+        EXPECT_EQ(out.result, std::string(names[kind]) + kCreationFailedMessage);
+        EXPECT_EQ(out.responseHeaders, "");
+        EXPECT_EQ(headers, "A: 1\r\nB: 2"); // untouched: the call never got to the headers
+    }
+}
+
+TEST(CharsetLogic, LabelsAndDecoding) {
+    EXPECT_EQ(CharsetOf("text/html; Charset=\"GB2312\""), "gb2312");
+    EXPECT_EQ(CharsetOf("text/html;charset=utf-8;q=1"), "utf-8");
+    EXPECT_EQ(CharsetOf("text/html"), "");
+    EXPECT_EQ(CharsetOf("text/html; name=charset"), "");
+    EXPECT_EQ(ConverterNameFor("GB2312"), "GB18030");
+    EXPECT_EQ(ConverterNameFor("koi8-r"), "KOI8-R");
+    EXPECT_EQ(ConverterNameFor("../../etc"), "");
+    EXPECT_EQ(ConverterNameFor("utf-8//translit"), "");
+
+    EXPECT_EQ(DecodeBody(kNihaoGbk, "gbk"), u"你好，世界");
+    EXPECT_EQ(DecodeBody("\xE4\xBD\xA0(", ""), u"你(");
+    EXPECT_EQ(DecodeBody("\xC3(", "utf-8"), u"\xFFFD(");
+    EXPECT_EQ(DecodeBody("\xE4\xBD", "no-such-charset"), u"\xFFFD\xFFFD");
+    EXPECT_EQ(DecodeBody("\xEF\xBB\xBFok", "gbk"), u"ok"); // the mark wins
+    EXPECT_EQ(DecodeBody("\xFE\xFF\x4F\x60", ""), u"你");
+    EXPECT_EQ(DecodeBody("caf\xE9", "us-ascii"), u"café");
+
+    EXPECT_TRUE(IsValidUtf8("plain \xE4\xBD\xA0"));
+    EXPECT_FALSE(IsValidUtf8("\xE4\xBD"));
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80")); // a surrogate
+    EXPECT_FALSE(IsValidUtf8("\xC0\x80"));     // overlong
+    EXPECT_EQ(DecodeHeaderText("name=" + kNihaoGbk), u"name=你好，世界");
+}
+
+TEST(WireLogic, UrlsAndHeaderLines) {
+    EXPECT_EQ(EncodeUrlForWire("http://h\xC3\xA9.cn/a b/\xE4\xBD\xA0?q=\"x\"#f"),
+              "http://h\xC3\xA9.cn/a%20b/%E4%BD%A0?q=%22x%22#f");
+    EXPECT_EQ(EncodeUrlForWire("http://host"), "http://host");
+    EXPECT_EQ(HeaderLineFor("X-A", " 1"), "X-A:  1");
+    EXPECT_EQ(HeaderLineFor("X-B", "2"), "X-B: 2");
+    EXPECT_EQ(HeaderLineFor("X-Empty", "  "), "X-Empty;");
+    EXPECT_TRUE(IsHttpToken("X-Custom_1"));
+    EXPECT_FALSE(IsHttpToken("Bad Name"));
+    EXPECT_FALSE(IsHttpToken(""));
+    EXPECT_TRUE(HeaderLineNames("expect:", "Expect"));
+    EXPECT_FALSE(HeaderLineNames("Expected: 1", "Expect"));
+}
+
+TEST(NetMtLogic, RowsAndDecimalFields) {
+    EXPECT_EQ(ReadDecimal(" +12abc"), 12);
+    EXPECT_EQ(ReadDecimal("-3"), -3);
+    EXPECT_EQ(ReadDecimal("abc"), 0);
+    EXPECT_EQ(ReadDecimal(""), 0);
+    EXPECT_EQ(ReadDecimal("99999999999"), 2147483647);
+    EXPECT_EQ(ReadDecimal("-99999999999"), -2147483647 - 1);
+
+    Script script;
+    std::vector<ObjectKind> kinds;
+    RequestSlot slot;
+    slot.url = "http://127.0.0.1/x";
+    slot.method = "pOsT";
+    slot.body = "b";
+    slot.asText = 1;
+    RequestThread(slot, FakeFactory(script, &kinds));
+    EXPECT_EQ(slot.result, "text");
+    EXPECT_EQ(slot.responseHeaders, "A: 1\r\n");
+    EXPECT_EQ(script.calls[0], "open POST http://127.0.0.1/x sync");
+    EXPECT_EQ(kinds, std::vector<ObjectKind>{ObjectKind::Client});
+
+    slot.method = "PUT";
+    RequestThread(slot, FakeFactory(script));
+    EXPECT_EQ(slot.result, kUnsupportedMethodMessage);
+    slot.url.clear();
+    RequestThread(slot, FakeFactory(script));
+    EXPECT_EQ(slot.result, kNoUrlMessage);
+}
+
+// --- The libcurl object against loopback servers -------------------------------------------
+
+TEST(CurlRequest, SilentServerHitsTheStallLimit) {
+    httptest::LoopbackServer server(httptest::StandardRoutes);
+    RequestOptions options;
+    options.limits.stall = 1s;
+    const auto start = std::chrono::steady_clock::now();
+    auto out = Get(server.Url("/silent"), "", 1, 0, CurlFactory(options));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(out.result.starts_with("ERROR:")) << out.result;
+    EXPECT_EQ(out.responseHeaders, "");
+    EXPECT_LT(waited, 10s);
+
+    // A slow body that keeps arriving is not cut off.
+    out = Get(server.Url("/slow"), "", 1, 0, CurlFactory(options));
+    EXPECT_EQ(out.result, "one two three");
+}
+
+TEST(CurlRequest, TotalLimitEndsTheRequest) {
+    httptest::LoopbackServer server(httptest::StandardRoutes);
+    RequestOptions options;
+    options.limits.total = 200ms;
+    auto out = Get(server.Url("/slow"), "", 1, 1, CurlFactory(options));
+    EXPECT_TRUE(out.result.starts_with("ERROR:")) << out.result;
+}
+
+TEST(CurlRequest, HttpsTrustsOnlyKnownAuthorities) {
+    httptest::TestPki pki;
+    httptest::LoopbackServer server(httptest::StandardRoutes, &pki);
+    RequestOptions trusting;
+    trusting.trustedCertificates = pki.CaFile();
+    for (int kind = 0; kind < 3; ++kind) {
+        auto out = Get(server.Url("/hello"), "", 1, kind, CurlFactory(trusting));
+        EXPECT_EQ(out.result, "hello world");
+        EXPECT_NE(out.responseHeaders.find("X-Server-Note: loopback\r\n"), std::string::npos);
+    }
+    // The system store does not know the test authority: verification stays on and fails.
+    auto refused = Get(server.Url("/hello"), "", 1, 0, CurlFactory(RequestOptions{}));
+    EXPECT_TRUE(refused.result.starts_with("ERROR:")) << refused.result;
+    EXPECT_EQ(refused.responseHeaders, "");
+    // An authority file that is not the server's one fails as well.
+    RequestOptions wrong;
+    httptest::TestPki other;
+    wrong.trustedCertificates = other.CaFile();
+    EXPECT_TRUE(
+        Get(server.Url("/hello"), "", 0, 2, CurlFactory(wrong)).result.starts_with("ERROR:"));
+}
+
+TEST(CurlRequest, BrowserKindsCarryCookiesAlongRedirects) {
+    httptest::LoopbackServer server(httptest::StandardRoutes);
+    const RequestObjectFactory factory = DefaultRequestFactory();
+    EXPECT_EQ(Get(server.Url("/login"), "", 1, 0, factory).result, "cookie=session=s3cr3t");
+    EXPECT_EQ(Get(server.Url("/login"), "", 1, 2, factory).result, "cookie=session=s3cr3t");
+    EXPECT_EQ(Get(server.Url("/login"), "", 1, 1, factory).result, "cookie=");
+    // Nothing is kept between calls.
+    EXPECT_EQ(Get(server.Url("/whoami"), "", 1, 0, factory).result, "cookie=");
+}
+
+TEST(CurlRequest, RedirectedPostsBehaveAsInABrowser) {
+    httptest::LoopbackServer server(httptest::StandardRoutes);
+    std::string headers = "Content-Type: text/plain";
+    auto seeOther = PerformXmlHttp(Verb::Post, server.Url("/see-other"), headers, "payload", 1, 0,
+                                   DefaultRequestFactory());
+    EXPECT_TRUE(seeOther.result.starts_with("method=GET\nbody=\n")) << seeOther.result;
+    headers = "Content-Type: text/plain";
+    auto temporary = PerformXmlHttp(Verb::Post, server.Url("/temporary"), headers, "payload", 1, 0,
+                                    DefaultRequestFactory());
+    EXPECT_TRUE(temporary.result.starts_with("method=POST\nbody=payload\n")) << temporary.result;
+}
+
+TEST(CurlRequest, ObjectRulesOutsideTheExports) {
+    auto object = CreateCurlRequest(ObjectKind::Client, RequestOptions{});
+    ASSERT_TRUE(object);
+    std::optional<std::u16string> text = u"stale";
+    EXPECT_TRUE(FAILED(object->responseText(&text)));
+    EXPECT_FALSE(text.has_value());
+    EXPECT_TRUE(FAILED(object->setRequestHeader(u"A", u"b"))); // not open yet
+    EXPECT_TRUE(FAILED(object->open(u"GET", u"http://127.0.0.1/", true)));
+    EXPECT_TRUE(FAILED(object->open(u"G T", u"http://127.0.0.1/", false)));
+    ASSERT_EQ(object->open(u"GET", u"http://127.0.0.1:1/", false), S_OK);
+    EXPECT_TRUE(FAILED(object->setRequestHeader(u"Bad Name", u"b")));
+    EXPECT_FALSE(object->ErrorDescription().empty());
+}
