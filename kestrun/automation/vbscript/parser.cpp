@@ -197,6 +197,7 @@ private:
 
     // ---- statements ----
     StmtPtr parseStatement(bool topLevel) {
+        Nest guard(*this);
         const Token &tk = cur();
         int line = tk.line;
         if (tk.is(u"."))
@@ -332,6 +333,11 @@ private:
         if (atEnd() || cur().kw(u"else")) {
             if (ce && ce->parens && ce->args.size() >= 2)
                 fail(err::ParensOnSub);
+            // `Sub (x)`: the parentheses belong to the argument, which is passed by value.
+            if (ce && ce->parens && ce->args.size() == 1 && ce->args[0]) {
+                int l = ce->args[0]->line;
+                ce->args[0] = std::make_unique<ParenExpr>(l, std::move(ce->args[0]));
+            }
             if (!ce)
                 target = std::make_unique<CallExpr>(line, std::move(target));
             return std::make_unique<CallStmt>(line, std::move(target));
@@ -889,8 +895,26 @@ private:
         } while (accept(u","));
     }
 
+    // Bounds the parser's recursion so that hostile nesting cannot exhaust the stack.
+    struct Nest {
+        Parser &p;
+        explicit Nest(Parser &p) : p(p) {
+            if (++p.nest_ > kMaxNesting) {
+                ScriptError e(err::OutOfStack);
+                e.line = p.cur().line;
+                e.compile = true;
+                throw e;
+            }
+        }
+        ~Nest() { --p.nest_; }
+    };
+    static constexpr int kMaxNesting = 250;
+
     // ---- expressions ----
-    ExprPtr parseExpr() { return parseImp(); }
+    ExprPtr parseExpr() {
+        Nest guard(*this);
+        return parseImp();
+    }
 
     ExprPtr binary(Op op, ExprPtr l, ExprPtr r) {
         int line = l->line;
@@ -928,6 +952,7 @@ private:
         return l;
     }
     ExprPtr parseNot() {
+        Nest guard(*this);
         if (cur().kw(u"not")) {
             int line = cur().line;
             next();
@@ -1001,6 +1026,7 @@ private:
         }
     }
     ExprPtr parseUnary() {
+        Nest guard(*this);
         int line = cur().line;
         if (accept(u"-"))
             return std::make_unique<UnaryExpr>(line, false, parseUnary());
@@ -1138,6 +1164,7 @@ private:
     ExprPtr injected_;
     std::vector<PendingName> topNames_, procNames_, classNames_;
     int forDepth_ = 0, doDepth_ = 0, whileDepth_ = 0;
+    int nest_ = 0;
 };
 
 } // namespace

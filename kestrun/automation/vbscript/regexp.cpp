@@ -33,7 +33,9 @@ public:
     MatchObject(std::u16string value, int32_t index, std::vector<Value> subs)
         : value_(std::move(value)), index_(index), subs_(std::move(subs)) {}
     std::u16string typeName() const override { return u"IMatch2"; }
-    Value get(Interp &, std::u16string_view name, Args args) override {
+    Value get(Interp &in, std::u16string_view name, Args args) override {
+        if (name == u"submatches") // m.SubMatches(i) indexes the collection
+            return indexValue(in, Value::object(new ListObject(u"ISubMatches", subs_)), args);
         if (!args.empty())
             raise(err::WrongArgs);
         if (name.empty() || name == u"value")
@@ -42,8 +44,6 @@ public:
             return Value::lng(index_);
         if (name == u"length")
             return Value::lng(static_cast<int32_t>(value_.size()));
-        if (name == u"submatches")
-            return Value::object(new ListObject(u"ISubMatches", subs_));
         raise(err::NoMember);
     }
 

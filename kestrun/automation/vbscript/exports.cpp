@@ -1,0 +1,228 @@
+// RunVBScript, RunVBFunction and RunVBFunction_MT: thin shims over host.h.
+#include "kestrun/automation/vbscript/host.h"
+#include "kestrun/automation/vbscript/variant.h"
+#include "kestrun/interop/frame.h"
+
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace kestrun::vbscript {
+
+namespace {
+
+using interop::UniqueSafeArray;
+using interop::UniqueVariant;
+
+// Writes the message of the exception being handled to the out-string; never throws.
+void ReportException(BSTR *errorText) noexcept {
+    try {
+        std::string text;
+        interop::ExceptionMessage(text);
+        interop::WriteOutString(errorText, text);
+    } catch (...) {
+    }
+}
+
+// The elements of the argument array (any dimensions, in memory order) as values. A String()
+// array carries ANSI bytes like every String argument.
+std::vector<Value> ArgumentsOf(SAFEARRAY *array) {
+    std::vector<Value> out;
+    if (!array)
+        return out;
+    VARTYPE vt = VT_VARIANT;
+    SafeArrayGetVartype(array, &vt);
+    if (vt == VT_BSTR && SafeArrayGetDim(array) == 1) {
+        const LONG lb = interop::DimensionLowerBound(array, 0);
+        const ULONG count = interop::DimensionCount(array, 0);
+        for (ULONG i = 0; i < count; ++i) {
+            auto text = interop::GetArrayString(array, {lb + static_cast<LONG>(i)});
+            out.push_back(Value::str(interop::AnsiToWide(text.value_or(""))));
+        }
+        return out;
+    }
+    VARIANT holder; // borrows the array: never cleared
+    VariantInit(&holder);
+    holder.vt = static_cast<VARTYPE>(VT_ARRAY | vt);
+    holder.parray = array;
+    Value all = FromVariant(holder);
+    if (all.isArray())
+        out = all.a()->data;
+    return out;
+}
+
+// RunVBFunction after its arguments were read: runs the call and, on success, stores the
+// return value in `result` (whose previous content is cleared).
+int32_t RunFunctionCall(const std::string &script, const std::string &functionName,
+                        SAFEARRAY *arguments, VARIANT *result, std::string &errorText) {
+    FunctionResult outcome;
+    int32_t rc = RunFunction(script, functionName, ArgumentsOf(arguments), outcome, errorText);
+    if (rc == 1 && result) {
+        VARIANT value;
+        ToVariant(outcome.engine, outcome.value, value);
+        VariantClear(result);
+        *result = value;
+    }
+    return rc;
+}
+
+// One row of RunVBFunction_MT.
+struct CallSlot {
+    int32_t index = 0;
+    std::string script;
+    std::string functionName;
+    UniqueSafeArray arguments;
+    std::string resultText;
+    UniqueVariant result;
+};
+
+void CallThread(CallSlot &slot) noexcept {
+    std::string errorText;
+    int32_t rc = 0;
+    try {
+        rc = RunFunctionCall(slot.script, slot.functionName, slot.arguments.get(),
+                             slot.result.get(), errorText);
+    } catch (...) {
+        interop::ExceptionMessage(errorText);
+    }
+    try {
+        slot.resultText = rc == 1 ? std::string("OK") : std::string(interop::UpToZero(errorText));
+    } catch (...) {
+    }
+}
+
+// The argument count of a row: the text of `v` read as a decimal integer (leading blanks and a
+// sign allowed, reading stops at the first non-digit, no digits give 0).
+int64_t ArgumentCount(const VARIANT &v) {
+    std::u16string text;
+    if (v.vt == VT_BSTR) {
+        if (v.bstrVal)
+            text.assign(reinterpret_cast<const char16_t *>(v.bstrVal), SysStringLen(v.bstrVal));
+    } else {
+        UniqueVariant converted;
+        if (VariantChangeType(converted.get(), &v, 0, VT_BSTR) != S_OK ||
+            converted.get()->vt != VT_BSTR)
+            return 0; // no text form (array, object): the row gets no arguments
+        BSTR b = converted.get()->bstrVal;
+        if (b)
+            text.assign(reinterpret_cast<const char16_t *>(b), SysStringLen(b));
+    }
+    size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        negative = text[i++] == u'-';
+    int64_t k = 0;
+    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+        k = k * 10 + (text[i++] - u'0');
+        if (k > (int64_t{1} << 40))
+            break;
+    }
+    return negative ? -k : k;
+}
+
+} // namespace
+
+} // namespace kestrun::vbscript
+
+using namespace kestrun;
+
+KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBScript(BSTR *script, BSTR *errorText) {
+    try {
+        interop::WriteOutString(errorText, "");
+        std::string message;
+        int32_t rc = vbscript::RunScript(interop::RefString(script), message);
+        if (rc != 1)
+            interop::WriteOutString(errorText, message);
+        return rc;
+    } catch (...) {
+        vbscript::ReportException(errorText);
+        return 0;
+    }
+}
+
+KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction(BSTR *script, BSTR *functionName,
+                                                  SAFEARRAY **arguments, VARIANT *result,
+                                                  BSTR *errorText) {
+    try {
+        interop::WriteOutString(errorText, "");
+        std::string message;
+        int32_t rc =
+            vbscript::RunFunctionCall(interop::RefString(script), interop::RefString(functionName),
+                                      arguments ? *arguments : nullptr, result, message);
+        if (rc != 1)
+            interop::WriteOutString(errorText, message);
+        return rc;
+    } catch (...) {
+        vbscript::ReportException(errorText);
+        return 0;
+    }
+}
+
+KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRAY **arguments,
+                                                     SAFEARRAY **results) {
+    using vbscript::CallSlot;
+    try {
+        SAFEARRAY *callArray = calls ? *calls : nullptr;
+        SAFEARRAY *argArray = arguments ? *arguments : nullptr;
+        const ULONG n = interop::DimensionCount(callArray, 0);
+        std::vector<std::unique_ptr<CallSlot>> slots;
+        slots.reserve(n);
+        for (ULONG row = 0; row < n; ++row) {
+            auto slot = std::make_unique<CallSlot>();
+            const LONG i = static_cast<LONG>(row);
+            slot->index = i;
+            slot->script = interop::GetArrayString(callArray, {i, 0}).value_or("");
+            slot->functionName = interop::GetArrayString(callArray, {i, 1}).value_or("");
+            if (argArray) {
+                LONG idx[2] = {i, 0};
+                SafeArrayGetElement(argArray, idx, slot->result.get());
+            }
+            const int64_t k = vbscript::ArgumentCount(*slot->result.get());
+            if (k < 0 || k > 0x7FFFFFFF)
+                return 0;
+            SAFEARRAYBOUND bound{static_cast<ULONG>(k), 0};
+            slot->arguments.reset(SafeArrayCreate(VT_VARIANT, 1, &bound));
+            if (!slot->arguments)
+                return 0;
+            for (LONG j = 0; j < static_cast<LONG>(k) && argArray; ++j) {
+                interop::UniqueVariant element;
+                LONG from[2] = {i, j + 1};
+                if (SafeArrayGetElement(argArray, from, element.get()) != S_OK)
+                    continue; // a field the array does not have stays Empty
+                LONG to[1] = {j};
+                SafeArrayPutElement(slot->arguments.get(), to, element.get());
+            }
+            slots.push_back(std::move(slot));
+        }
+        // One thread per row; a row whose thread cannot start runs here once the others run.
+        std::vector<std::thread> threads;
+        std::vector<CallSlot *> inline_rows;
+        threads.reserve(slots.size());
+        for (auto &slot : slots) {
+            try {
+                threads.emplace_back(vbscript::CallThread, std::ref(*slot));
+            } catch (const std::system_error &) {
+                inline_rows.push_back(slot.get());
+            }
+        }
+        for (CallSlot *slot : inline_rows)
+            vbscript::CallThread(*slot);
+        for (auto &t : threads)
+            t.join();
+        SAFEARRAY *resultArray = results ? *results : nullptr;
+        for (auto &slot : slots) {
+            if (resultArray) {
+                LONG idx[1] = {slot->index};
+                SafeArrayPutElement(resultArray, idx, slot->result.get());
+            }
+            interop::PutArrayString(callArray, {slot->index, 2}, slot->resultText);
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

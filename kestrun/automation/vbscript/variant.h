@@ -1,0 +1,21 @@
+// Conversion between the engine's values and platform VARIANTs, for the exports.
+#pragma once
+
+#include "kestrun/automation/vbscript/interp.h"
+
+#include "oleauto.h"
+
+#include <memory>
+
+namespace kestrun::vbscript {
+
+// Reads a VARIANT (by-reference variants followed, arrays copied). Strings are UTF-16.
+// Interface pointers and kinds the language has no subtype for become Empty.
+Value FromVariant(const VARIANT &v);
+
+// Writes `value` into `target` (which must be empty or cleared). Strings become UTF-16 BSTRs,
+// arrays SAFEARRAYs of VARIANTs, objects IDispatch pointers that keep `engine` alive until
+// the caller releases them.
+void ToVariant(const std::shared_ptr<Interp> &engine, const Value &value, VARIANT &target);
+
+} // namespace kestrun::vbscript
