@@ -42,6 +42,16 @@ show "$KESTRUN" AESDecryptTxtFile_GB "$DEMO_DIR/cipher.bin" "$DEMO_DIR/back.txt"
 show cat "$DEMO_DIR/back.txt"
 show "$KESTRUN" AESEncryptTxtFile_GB "$DEMO_DIR/plain.txt" "$DEMO_DIR/./plain.txt" key iv 1
 
+echo "== QR codes and images =="
+show "$KESTRUN" MakeQRCode "扫我：Kestrun 二维码" "$DEMO_DIR/qr.jpg" 0 1 90
+show "$KESTRUN" ScanQRImage "$DEMO_DIR/qr.jpg" 1
+show "$KESTRUN" MakeQRCode "https://example.com/?q=1" "$DEMO_DIR/qr.bmp" 3 3
+show "$KESTRUN" ImageToJPG "$DEMO_DIR/qr.bmp" "$DEMO_DIR/from-bmp.jpg" 60
+show "$KESTRUN" ScanQRImage "$DEMO_DIR/from-bmp.jpg" 0
+show "$KESTRUN" ImageToBMP "$DEMO_DIR/qr.jpg" "$DEMO_DIR/back.bmp"
+show "$KESTRUN" ScanQRImage "$DEMO_DIR/back.bmp" 1
+show "$KESTRUN" MakeQRCode text "$DEMO_DIR/qr.png"
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'
