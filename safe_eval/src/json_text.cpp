@@ -1,5 +1,6 @@
 #include "json_text.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,10 +13,134 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-void put_unicode_escape(unsigned code, TextSink &out) {
-    const char escape[6] = {
-        '\\', 'u', '0', '0', kHexDigits[(code >> 4) & 0xF], kHexDigits[code & 0xF]};
-    out.put(std::string_view(escape, sizeof escape));
+// Whole-word tests over eight bytes at once (exact as yes/no answers).
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+bool has_byte_below(std::uint64_t word, std::uint8_t limit) { // limit <= 0x80
+    return ((word - kOnes * limit) & ~word & kHighBits) != 0;
+}
+bool has_byte(std::uint64_t word, std::uint8_t byte) {
+    return has_byte_below(word ^ (kOnes * byte), 1);
+}
+
+// False when none of the eight bytes can start an escape: no control character, quote,
+// backslash, DEL, or C2 (the lead byte of U+0080..U+009F).
+bool may_need_escape(std::uint64_t word) {
+    return has_byte_below(word, 0x20) || has_byte(word, '"') || has_byte(word, '\\') ||
+           has_byte(word, 0x7F) || has_byte(word, 0xC2);
+}
+
+// Output bytes beyond the input byte when it is written inside a string text: 1 for the short
+// escapes, 5 for \u00xx. The C1 controls (two input bytes C2 80..C2 9F) are handled apart.
+constexpr std::array<std::uint8_t, 256> kEscapeExtra = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 0x20; ++c) {
+        table[static_cast<std::size_t>(c)] = 5;
+    }
+    table['\t'] = table['\n'] = table['\r'] = table['"'] = table['\\'] = 1;
+    table[0x7F] = 5;
+    return table;
+}();
+
+char short_escape(unsigned char c) {
+    switch (c) {
+    case '\t':
+        return 't';
+    case '\n':
+        return 'n';
+    case '\r':
+        return 'r';
+    default:
+        return static_cast<char>(c); // the quote and the backslash stand for themselves
+    }
+}
+
+char *put_unicode_escape(unsigned code, char *p) {
+    p[0] = '\\';
+    p[1] = 'u';
+    p[2] = '0';
+    p[3] = '0';
+    p[4] = kHexDigits[(code >> 4) & 0xF];
+    p[5] = kHexDigits[code & 0xF];
+    return p + 6;
+}
+
+// True when the bytes at i are C2 80..C2 9F, the encoding of U+0080..U+009F.
+bool is_c1_control(std::string_view text, std::size_t i) {
+    if (static_cast<unsigned char>(text[i]) != 0xC2 || i + 1 >= text.size()) {
+        return false;
+    }
+    const auto next = static_cast<unsigned char>(text[i + 1]);
+    return next >= 0x80 && next <= 0x9F;
+}
+
+// Visits the text in steps: whole words of eight bytes that need no escape, and single
+// characters otherwise (a C1 control counts as one step of two bytes). A word that holds a byte
+// needing attention is walked character by character before the next word is tested.
+template <class PlainWord, class Character>
+void walk_string_text(std::string_view text, PlainWord plain_word, Character character) {
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        std::size_t stop = i + 1;
+        if (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if (!may_need_escape(word)) {
+                plain_word(i);
+                i += 8;
+                continue;
+            }
+            stop = i + 8;
+        }
+        while (i < stop) {
+            const bool c1 = is_c1_control(text, i);
+            character(i, c1);
+            i += c1 ? 2 : 1;
+        }
+    }
+}
+
+std::size_t string_text_length(std::string_view text) {
+    std::size_t extra = 0;
+    walk_string_text(
+        text, [](std::size_t) {},
+        [&](std::size_t i, bool c1) {
+            extra += c1 ? 4 : kEscapeExtra[static_cast<unsigned char>(text[i])];
+        });
+    return text.size() + 2 + extra;
+}
+
+char *write_string_text(std::string_view text, char *p) {
+    *p++ = '"';
+    walk_string_text(
+        text,
+        [&](std::size_t i) {
+            std::memcpy(p, text.data() + i, 8);
+            p += 8;
+        },
+        [&](std::size_t i, bool c1) {
+            if (c1) {
+                p = put_unicode_escape(static_cast<unsigned char>(text[i + 1]), p);
+                return;
+            }
+            const auto c = static_cast<unsigned char>(text[i]);
+            switch (kEscapeExtra[c]) {
+            case 0:
+                *p++ = static_cast<char>(c);
+                break;
+            case 1:
+                *p++ = '\\';
+                *p++ = short_escape(c);
+                break;
+            default:
+                p = put_unicode_escape(c, p);
+                break;
+            }
+        });
+    *p++ = '"';
+    return p;
 }
 
 void put_int_text(std::int64_t value, TextSink &out) {
@@ -51,78 +176,15 @@ void value_to_json(const Value &value, TextSink &out) {
     out.put('}');
 }
 
-// Whole-word tests over eight bytes at once (exact as yes/no answers).
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-bool has_byte_below(std::uint64_t word, std::uint8_t limit) { // limit <= 0x80
-    return ((word - kOnes * limit) & ~word & kHighBits) != 0;
-}
-bool has_byte(std::uint64_t word, std::uint8_t byte) {
-    return has_byte_below(word ^ (kOnes * byte), 1);
-}
-
-// False when none of the eight bytes can start an escape: no control character, quote,
-// backslash, DEL, or C2 (the lead byte of U+0080..U+009F).
-bool may_need_escape(std::uint64_t word) {
-    return has_byte_below(word, 0x20) || has_byte(word, '"') || has_byte(word, '\\') ||
-           has_byte(word, 0x7F) || has_byte(word, 0xC2);
-}
-
 } // namespace
 
 void serde_json_str(std::string_view text, TextSink &out) {
-    out.put('"');
-    const std::size_t n = text.size();
-    std::size_t run_start = 0; // start of the bytes not yet written
-    std::size_t i = 0;
-    while (i < n) {
-        if (n - i >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, text.data() + i, sizeof word);
-            if (!may_need_escape(word)) {
-                i += 8;
-                continue;
-            }
-        }
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool c1_control = c == 0xC2 && i + 1 < n &&
-                                static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                                static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && !c1_control) {
-            ++i;
-            continue;
-        }
-        out.put(text.substr(run_start, i - run_start));
-        switch (c) {
-        case '\t':
-            out.put("\\t");
-            break;
-        case '\n':
-            out.put("\\n");
-            break;
-        case '\r':
-            out.put("\\r");
-            break;
-        case '"':
-            out.put("\\\"");
-            break;
-        case '\\':
-            out.put("\\\\");
-            break;
-        case 0xC2: // U+0080..U+009F, encoded as C2 80..C2 9F
-            put_unicode_escape(static_cast<unsigned char>(text[i + 1]), out);
-            ++i;
-            break;
-        default:
-            put_unicode_escape(c, out);
-            break;
-        }
-        ++i;
-        run_start = i;
+    if (out.counting()) {
+        out.advance(string_text_length(text));
+        return;
     }
-    out.put(text.substr(run_start));
-    out.put('"');
+    char *start = out.cursor();
+    out.advance(static_cast<std::size_t>(write_string_text(text, start) - start));
 }
 
 std::size_t float_text(double value, char *out) {

@@ -31,6 +31,12 @@ public:
     }
     std::size_t size() const { return size_; }
 
+    // Direct access for writers that produce many bytes at once: in counting mode they only
+    // report how many bytes they would write.
+    bool counting() const { return buffer_ == nullptr; }
+    char *cursor() const { return buffer_ + size_; }
+    void advance(std::size_t n) { size_ += n; }
+
 private:
     char *buffer_ = nullptr;
     std::size_t size_ = 0;

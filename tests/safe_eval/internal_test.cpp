@@ -11,6 +11,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -27,6 +28,36 @@ std::string float_string(double v) {
 
 void *failing_allocator(std::size_t) {
     return nullptr;
+}
+
+std::string string_text(std::string_view text) {
+    TextSink counter;
+    serde_json_str(text, counter);
+    std::string out(counter.size(), '\0');
+    TextSink writer(out.data());
+    serde_json_str(text, writer);
+    EXPECT_EQ(writer.size(), out.size());
+    return out;
+}
+
+// One character at a time, straight from the escape table.
+std::string reference_string_text(const std::vector<std::string> &chars) {
+    std::string out = "\"";
+    for (const std::string &ch : chars) {
+        const auto c = static_cast<unsigned char>(ch[0]);
+        const unsigned code = ch.size() == 2 && c == 0xC2 ? static_cast<unsigned char>(ch[1]) : c;
+        if (ch == "\t" || ch == "\n" || ch == "\r" || ch == "\"" || ch == "\\") {
+            out += ch == "\t" ? "\\t" : ch == "\n" ? "\\n" : ch == "\r" ? "\\r" : "\\" + ch;
+        } else if ((ch.size() == 1 && (c < 0x20 || c == 0x7F)) ||
+                   (ch.size() == 2 && c == 0xC2 && code <= 0x9F)) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", code);
+            out += escape;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
 }
 
 } // namespace
@@ -52,6 +83,44 @@ TEST(SafeEvalInternal, FloatTextReadsBackAndIsPositional) {
     EXPECT_EQ(float_string(1e22), "1" + std::string(22, '0'));
     EXPECT_EQ(float_string(2.5e-8), "0.000000025");
     EXPECT_EQ(float_string(1e15 + 0.5), "1000000000000000.5");
+}
+
+TEST(SafeEvalInternal, StringTextMatchesTheCharacterTable) {
+    const std::vector<std::string> palette = {"a",
+                                              "/",
+                                              "~",
+                                              "\t",
+                                              "\n",
+                                              "\r",
+                                              "\"",
+                                              "\\",
+                                              std::string(1, '\0'),
+                                              "\x01",
+                                              "\x08",
+                                              "\x0c",
+                                              "\x1f",
+                                              "\x7f",
+                                              "\xC2\x80",
+                                              "\xC2\x85",
+                                              "\xC2\x9F",
+                                              "\xC2\xA0",
+                                              "\xC3\xA9",
+                                              "\xE2\x80\xA8",
+                                              "\xF0\x9F\x98\x80"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> chars;
+        std::string text;
+        const int length = static_cast<int>(random() % 40);
+        for (int i = 0; i < length; ++i) {
+            // Mostly plain letters, so that whole plain words and escapes meet at every offset.
+            const std::string &ch =
+                random() % 3 != 0 ? palette[0] : palette[random() % palette.size()];
+            chars.push_back(ch);
+            text += ch;
+        }
+        ASSERT_EQ(string_text(text), reference_string_text(chars)) << "round " << round;
+    }
 }
 
 TEST(SafeEvalInternal, NullResultWhenTheTextCannotBeAllocated) {
