@@ -52,6 +52,19 @@ show "$KESTRUN" ImageToBMP "$DEMO_DIR/qr.jpg" "$DEMO_DIR/back.bmp"
 show "$KESTRUN" ScanQRImage "$DEMO_DIR/back.bmp" 1
 show "$KESTRUN" MakeQRCode text "$DEMO_DIR/qr.png"
 
+echo "== PDF annotations and merging =="
+# Two one-page PDFs with one annotation each, as bare PDF text (the reader rebuilds the missing
+# cross-reference table).
+demo_pdf() {
+    printf '%%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots [4 0 R] >> endobj\n4 0 obj << /Type /Annot /Subtype /%s /Rect [10 10 30 30] /T (%s) /Contents (%s) >> endobj\ntrailer << /Root 1 0 R >>\n%%%%EOF\n' "$2" "$3" "$4" >"$1"
+}
+demo_pdf "$DEMO_DIR/one.pdf" Text Alice "Check page one"
+demo_pdf "$DEMO_DIR/two.pdf" Highlight Bob "Looks good"
+show "$KESTRUN" GetAnnotationFromPDF "$DEMO_DIR/one.pdf"
+show "$KESTRUN" CombinePDF "$DEMO_DIR/one.pdf|$DEMO_DIR/missing.pdf|$DEMO_DIR/two.pdf" "$DEMO_DIR/merged.pdf"
+show "$KESTRUN" GetAnnotationFromPDF "$DEMO_DIR/merged.pdf"
+show "$KESTRUN" GetAnnotationFromPDF "$DEMO_DIR/missing.pdf"
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'

@@ -96,6 +96,18 @@ TEST(CombinePDF, MergesTheCallersFileList) {
     ASSERT_EQ(CombinePDF(none.ref(), empty.ref(), error.ref()), 1) << error.bytes();
     EXPECT_TRUE(pdftest::PassesCheck(folder / "empty.pdf"));
 
+    // GBK paths name the files whose UTF-8 names hold the same characters.
+    WritePdf(folder / "\u62A5\u544A.pdf", {{"r1", {{"Text", "dan", "seen"}}}});
+    vbhost::Array chinese;
+    chinese.CreateStrings({{1, 0}});
+    chinese.set({0}, Gbk((folder / "\u62A5\u544A.pdf").string()));
+    vbhost::String merged(Gbk((folder / "\u5408\u5E76.pdf").string()));
+    ASSERT_EQ(CombinePDF(chinese.ref(), merged.ref(), error.ref()), 1) << error.bytes();
+    EXPECT_EQ(PageMarkers(folder / "\u5408\u5E76.pdf"), std::vector<std::string>{"r1"});
+    vbhost::Array table;
+    EXPECT_EQ(GetAnnotationFromPDF(merged.ref(), table.ref(), error.ref()), 1) << error.bytes();
+    EXPECT_EQ(table.at({1, 3}), "seen");
+
     vbhost::String nowhere((folder / "no" / "out.pdf").string());
     EXPECT_EQ(CombinePDF(files.ref(), nowhere.ref(), error.ref()), 0);
     EXPECT_EQ(error.bytes(), "ERROR:(COM_ERROR)80004005,Unspecified error");

@@ -30,11 +30,11 @@ using kestrun::interop::UpToZero;
 using kestrun::interop::Utf8ToWide;
 using kestrun::interop::WideToUtf8;
 
+// qpdf copies the page objects of an inserted page at once and reads its content streams from the
+// source file only when the target is written; the copy holds the source file open itself, so
+// a source document may be closed (or its file replaced) before the target is saved.
 struct DocumentContent {
     std::shared_ptr<QPDF> engine;
-    // Documents whose pages were inserted into this one. qpdf reads their page contents only
-    // when this document is written, so they stay alive as long as this one.
-    std::vector<std::shared_ptr<DocumentContent>> pageSources;
 };
 
 namespace {
@@ -302,9 +302,6 @@ public:
                 }
             }
         });
-        if (count > 0 && from.get() != &target) {
-            target.pageSources.push_back(std::move(from));
-        }
         return true;
     }
 
