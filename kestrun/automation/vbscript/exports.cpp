@@ -97,6 +97,10 @@ void CallThread(CallSlot &slot) noexcept {
 // sign allowed, reading stops at the first non-digit, no digits give 0).
 int64_t ArgumentCount(const VARIANT &v) {
     std::u16string text;
+    if (v.vt == VT_BOOL) {
+        // A Boolean reads as its name (True/False), so it gives no arguments.
+        return 0;
+    }
     if (v.vt == VT_BSTR) {
         if (v.bstrVal)
             text.assign(reinterpret_cast<const char16_t *>(v.bstrVal), SysStringLen(v.bstrVal));
