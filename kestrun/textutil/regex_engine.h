@@ -116,10 +116,12 @@ private:
 // later, so the loop always ends. `onMatch(const RegexMatch &)` returns false to stop early.
 // Returns NoMatch when the matches ran out or onMatch stopped, otherwise the status that ended
 // the loop (LimitExceeded, Failed).
+// `scratch` may be given to reuse matching state across calls.
 template <class OnMatch>
 RegexStatus ForEachMatch(const Regex &regex, std::string_view subject, OnMatch &&onMatch,
-                         size_t start = 0) {
-    RegexScratch scratch;
+                         size_t start = 0, RegexScratch *scratchToUse = nullptr) {
+    RegexScratch ownScratch;
+    RegexScratch &scratch = scratchToUse != nullptr ? *scratchToUse : ownScratch;
     RegexMatch match;
     size_t pos = start;
     while (pos <= subject.size()) {
@@ -153,6 +155,6 @@ std::string FormatReplacement(std::string_view format, std::string_view subject,
 // (at least one replacement) or NoMatch (`out` is then a copy of the subject); on
 // LimitExceeded or Failed `out` is left as it was.
 RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
-                    std::string &out, bool global = true);
+                    std::string &out, bool global = true, RegexScratch *scratch = nullptr);
 
 } // namespace kestrun::textutil

@@ -220,14 +220,23 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
     int rc = PCRE2_ERROR_NOMATCH;
     bool done = false;
     if (impl.jit) {
-        if (!s.jitStack || s.jitStackKiB != o.memoryLimitKiB) {
-            const size_t maxBytes = std::max<size_t>(size_t{o.memoryLimitKiB} * 1024, 32 * 1024);
-            s.jitStack.reset(pcre2_jit_stack_create(32 * 1024, maxBytes, nullptr));
-            s.jitStackKiB = o.memoryLimitKiB;
+        // JIT code first runs on a small stack of its own (32 KiB on the machine stack), which
+        // nearly every search fits; only a search that needs more gets a JIT stack of up to
+        // the memory limit.
+        const size_t stackBytes = std::max<size_t>(size_t{o.memoryLimitKiB} * 1024, 32 * 1024);
+        pcre2_jit_stack_assign(s.context.get(), nullptr,
+                               s.jitStackKiB == o.memoryLimitKiB ? s.jitStack.get() : nullptr);
+        rc = pcre2_jit_match(impl.code.get(), bytes, subject.size(), start, 0, s.data.get(),
+                             s.context.get());
+        if (rc == PCRE2_ERROR_JIT_STACKLIMIT && s.jitStackKiB != o.memoryLimitKiB) {
+            s.jitStack.reset(pcre2_jit_stack_create(32 * 1024, stackBytes, nullptr));
+            if (s.jitStack) {
+                s.jitStackKiB = o.memoryLimitKiB;
+                pcre2_jit_stack_assign(s.context.get(), nullptr, s.jitStack.get());
+                rc = pcre2_jit_match(impl.code.get(), bytes, subject.size(), start, 0, s.data.get(),
+                                     s.context.get());
+            }
         }
-        pcre2_jit_stack_assign(s.context.get(), nullptr, s.jitStack.get());
-        rc = pcre2_match(impl.code.get(), bytes, subject.size(), start, 0, s.data.get(),
-                         s.context.get());
         // The JIT counts its steps differently and has a stack of its own: where it gives up,
         // the interpreter decides, so that a limit never ends a search the interpreter
         // completes.
@@ -325,18 +334,21 @@ std::string FormatReplacement(std::string_view format, std::string_view subject,
 }
 
 RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
-                    std::string &out, bool global) {
+                    std::string &out, bool global, RegexScratch *scratch) {
     std::string result;
     size_t copied = 0;
     bool any = false;
-    const RegexStatus status = ForEachMatch(regex, subject, [&](const RegexMatch &m) {
-        const size_t at = std::max(m.Position(), copied);
-        result.append(subject.substr(copied, at - copied));
-        AppendReplacement(result, format, subject, m);
-        copied = std::max(m.End(), copied);
-        any = true;
-        return global;
-    });
+    const RegexStatus status = ForEachMatch(
+        regex, subject,
+        [&](const RegexMatch &m) {
+            const size_t at = std::max(m.Position(), copied);
+            result.append(subject.substr(copied, at - copied));
+            AppendReplacement(result, format, subject, m);
+            copied = std::max(m.End(), copied);
+            any = true;
+            return global;
+        },
+        0, scratch);
     if (status != RegexStatus::NoMatch) {
         return status;
     }
