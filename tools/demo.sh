@@ -65,6 +65,11 @@ show "$KESTRUN" CombinePDF "$DEMO_DIR/one.pdf|$DEMO_DIR/missing.pdf|$DEMO_DIR/tw
 show "$KESTRUN" GetAnnotationFromPDF "$DEMO_DIR/merged.pdf"
 show "$KESTRUN" GetAnnotationFromPDF "$DEMO_DIR/missing.pdf"
 
+echo "== HTTP requests (only the checks made before any connection) =="
+show "$KESTRUN" XMLHTTP_Get ftp://example.com/file "" "" 1 0
+show "$KESTRUN" XMLHTTP_Post http://example.com/ "a=1" "" "" 1 3
+show "$KESTRUN" Net_MT "$(printf 'http://example.com/|PUT||||\n|GET||||\nftp://example.com/|GET||||')"
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'
