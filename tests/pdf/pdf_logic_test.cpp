@@ -10,9 +10,8 @@
 #include <stdexcept>
 
 using namespace kestrun::automation::pdf;
+using kestrun::interop::SetVariantText;
 using kestrun::interop::UniqueVariant;
-using pdftest::Annotation;
-using pdftest::Page;
 using pdftest::PageMarkers;
 using pdftest::TempFolder;
 using pdftest::WritePdf;
@@ -107,6 +106,26 @@ std::function<server::ComPtr()> ScriptListing(std::function<void(VARIANT *)> lis
     };
 }
 
+// An annotation whose properties are author "bob", type "Ink" (or a failing read) and the
+// number 7 as contents.
+server::ComPtr FakeAnnotation(bool typeFails) {
+    constexpr WORD kGet = server::kDispatchPropertyGet;
+    auto props = [typeFails](VARIANT *r) {
+        PutObject(r, server::MakeDispatchObject(
+                         {Returns(u"author", kGet, [](VARIANT *v) { SetVariantText(v, u"bob"); }),
+                          {u"type", kGet,
+                           [typeFails](VARIANT *v) {
+                               SetVariantText(v, u"Ink");
+                               return typeFails ? DISP_E_EXCEPTION : S_OK;
+                           }},
+                          Returns(u"contents", kGet, [](VARIANT *v) {
+                              V_VT(v) = VT_I4;
+                              V_I4(v) = 7;
+                          })}));
+    };
+    return server::MakeDispatchObject({Returns(u"getprops", server::kDispatchMethod, props)});
+}
+
 } // namespace
 
 TEST(PdfCallByName, ReportsLookupAndInvocationFailuresInTheirOwnWords) {
@@ -182,14 +201,12 @@ TEST(PdfAnnotations, FilesWithoutAnnotationsOrThatDoNotOpen) {
         {"notes.txt", 0, Gbk("002-文件打开失败！"), 1},
         {"cut.pdf", 0, Gbk("002-文件打开失败！"), 1},
         {"absent.pdf", 0, Gbk("002-文件打开失败！"), 1},
-        {"", 0, Gbk("002-文件打开失败！"), 1},
         {"moved.pdf", 1, "", 4},
     };
     for (const Case &c : cases) {
         VectorTable table;
         std::string error;
-        const std::string path = c.file.empty() ? "" : (folder / c.file).string();
-        EXPECT_EQ(GetAnnotations(path, table, error), c.result) << c.file;
+        EXPECT_EQ(GetAnnotations((folder / c.file).string(), table, error), c.result) << c.file;
         EXPECT_EQ(error, c.error) << c.file;
         EXPECT_EQ(table.rows.size(), c.rows) << c.file;
     }
@@ -234,36 +251,12 @@ TEST(PdfAnnotations, ClosesTheDocumentOnEveryPathAfterOpening) {
     EXPECT_EQ(table.rows.size(), 1u);
 
     // The second annotation's "type" cannot be read: the rows filled so far stay.
-    auto props = [](bool typeFails) {
-        std::vector<server::DispatchMember> members{
-            Returns(u"author", server::kDispatchPropertyGet,
-                    [](VARIANT *r) { kestrun::interop::SetVariantText(r, u"bob"); }),
-            Returns(u"contents", server::kDispatchPropertyGet, [](VARIANT *r) {
-                V_VT(r) = VT_I4;
-                V_I4(r) = 7;
-            })};
-        members.push_back(
-            {u"type", server::kDispatchPropertyGet, [typeFails](VARIANT *r) -> HRESULT {
-                 if (typeFails) {
-                     return DISP_E_EXCEPTION;
-                 }
-                 kestrun::interop::SetVariantText(r, u"Ink");
-                 return S_OK;
-             }});
-        return server::MakeDispatchObject(std::move(members));
-    };
-    auto annotation = [props](bool typeFails) {
-        return server::MakeDispatchObject(
-            {Returns(u"getprops", server::kDispatchMethod,
-                     [props, typeFails](VARIANT *r) { PutObject(r, props(typeFails)); })});
-    };
-    auto twoAnnotations = ScriptListing([annotation](VARIANT *r) {
+    auto twoAnnotations = ScriptListing([](VARIANT *r) {
         V_VT(r) = VT_ARRAY | VT_VARIANT;
         V_ARRAY(r) = SafeArrayCreateVector(VT_VARIANT, 5, 2);
-        for (LONG i = 0; i < 2; ++i) {
+        for (LONG index = 5; index < 7; ++index) {
             UniqueVariant element;
-            PutObject(element.get(), annotation(i == 1));
-            LONG index = 5 + i;
+            PutObject(element.get(), FakeAnnotation(index == 6));
             SafeArrayPutElement(V_ARRAY(r), &index, element.get());
         }
     });
@@ -330,11 +323,7 @@ TEST(PdfCombine, MergesOpenableFilesInOrderAndSkipsTheRest) {
     EXPECT_EQ(table.rows[2][3], "on c");
     EXPECT_EQ(table.rows[3][3], "on a");
 
-    // Saving over existing files, one of them a file being merged.
-    ASSERT_EQ(Combine(std::vector<std::string>{(folder / "c.pdf").string()},
-                      (folder / "out.pdf").string(), error),
-              1);
-    EXPECT_EQ(PageMarkers(folder / "out.pdf"), std::vector<std::string>{"c1"});
+    // Saving over one of the files being merged.
     ASSERT_EQ(
         Combine(std::vector<std::string>{(folder / "a.pdf").string(), (folder / "c.pdf").string()},
                 (folder / "a.pdf").string(), error),
@@ -350,8 +339,6 @@ TEST(PdfCombine, AFailedSaveIsReportedAndLeavesNoFile) {
     std::string error;
     const std::vector<std::string> files{(folder / "a.pdf").string()};
     EXPECT_EQ(Combine(files, (folder / "missing" / "out.pdf").string(), error), 0);
-    EXPECT_EQ(error, "ERROR:(COM_ERROR)80004005,Unspecified error");
-    EXPECT_EQ(Combine(files, "", error), 0);
     EXPECT_EQ(error, "ERROR:(COM_ERROR)80004005,Unspecified error");
     // A folder in the way of the output: nothing is left behind beside it.
     std::filesystem::create_directory(folder / "taken");
