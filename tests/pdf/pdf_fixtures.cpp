@@ -20,15 +20,15 @@ void WritePdf(const std::filesystem::path &file, const std::vector<Page> &pages)
     pdf.emptyPDF();
     QPDFObjectHandle font = pdf.makeIndirectObject(
         QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
-    for (const Page &spec : pages) {
+    for (const Page &wanted : pages) {
         QPDFObjectHandle page = pdf.makeIndirectObject(
             QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 200 200]"
                                     "   /Resources << /Font << >> >> /Annots [] >>"));
         page.getKey("/Resources").getKey("/Font").replaceKey("/F1", font);
         page.replaceKey("/Contents",
-                        QPDFObjectHandle::newStream(&pdf, "BT /F1 12 Tf 20 100 Td (" + spec.marker +
-                                                              ") Tj ET\n"));
-        for (const Annotation &a : spec.annotations) {
+                        QPDFObjectHandle::newStream(&pdf, "BT /F1 12 Tf 20 100 Td (" +
+                                                              wanted.marker + ") Tj ET\n"));
+        for (const Annotation &a : wanted.annotations) {
             QPDFObjectHandle annot = QPDFObjectHandle::parse("<< /Type /Annot /Subtype /" +
                                                              a.subtype + " /Rect [10 10 40 40] >>");
             if (!a.author.empty()) {

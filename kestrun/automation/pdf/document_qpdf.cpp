@@ -77,7 +77,8 @@ HRESULT TextValue(QPDFObjectHandle value, VARIANT *result) {
 }
 
 ComPtr MakePropertyObject(std::shared_ptr<DocumentContent> content, QPDFObjectHandle annot) {
-    // Each property is read when asked for, so a damaged value fails only its own read.
+    // Each property is read when asked for, so a damaged value fails only its own read. Holding
+    // `content` keeps the qpdf document alive as long as the object.
     auto author = [content, annot](VARIANT *result) mutable {
         return TextValue(annot.getKey("/T"), result);
     };
