@@ -81,7 +81,8 @@ int main(int argc, char **argv) {
             const auto text = value();
             const char *begin = text ? text->data() : nullptr;
             const char *end = text ? text->data() + text->size() : nullptr;
-            if (!text || std::from_chars(begin, end, timeout_ms).ptr != end || text->empty()) {
+            const auto parsed = std::from_chars(begin, end, timeout_ms);
+            if (!text || text->empty() || parsed.ec != std::errc() || parsed.ptr != end) {
                 return usage_error("--timeout-ms needs a number from 0 to 4294967295");
             }
         } else if (arg == "--hex") {
