@@ -8,6 +8,10 @@
 #include <string_view>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrun::codecs {
 namespace {
 
@@ -75,9 +79,6 @@ void RunPatternStage(const Regex &regex, textutil::RegexScratch &scratch, std::s
     }
 }
 
-// First occurrence of `needle` (non-empty) in [p, end), or null. The needles here are short
-// and start with bytes that are sparse in text, so a memchr for the first byte wins over a
-// general substring search (whose set-up cost is paid again for every occurrence).
 // Whether the bytes at `at` continue `needle` after its first byte (the caller checked room).
 bool SameTail(const char *at, std::string_view needle) {
     for (size_t i = 1; i < needle.size(); ++i) {
@@ -88,13 +89,39 @@ bool SameTail(const char *at, std::string_view needle) {
     return true;
 }
 
+// First position in [p, end - 1) where the bytes `a` and `b` follow each other, or null. Text
+// is full of spaces and line breaks, so the two-byte test runs 16 positions at a time.
+const char *FindPair(const char *p, const char *end, char a, char b) {
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    while (end - p >= 17) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+        const int mask =
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, va), _mm_cmpeq_epi8(second, vb)));
+        if (mask != 0) {
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+        p += 16;
+    }
+#endif
+    for (; end - p >= 2; ++p) {
+        if (p[0] == a && p[1] == b) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+// First occurrence of `needle` (non-empty) in [p, end), or null.
 const char *FindBytes(const char *p, const char *end, std::string_view needle) {
-    const char first = needle.front();
-    const size_t rest = needle.size() - 1;
-    while (p<end &&static_cast<size_t>(end - p)> rest) {
-        const auto *hit =
-            static_cast<const char *>(memchr(p, first, static_cast<size_t>(end - p) - rest));
-        if (hit == nullptr) {
+    if (needle.size() == 1) {
+        return static_cast<const char *>(memchr(p, needle[0], static_cast<size_t>(end - p)));
+    }
+    while (static_cast<size_t>(end - p) >= needle.size()) {
+        const char *hit = FindPair(p, end, needle[0], needle[1]);
+        if (hit == nullptr || static_cast<size_t>(end - hit) < needle.size()) {
             return nullptr;
         }
         if (SameTail(hit, needle)) {
@@ -129,29 +156,39 @@ bool ReplaceEvery(std::string &text, std::string_view from, std::string_view to)
     return true;
 }
 
-uint32_t First4(const char *p) {
-    uint32_t v = 0;
-    memcpy(&v, p, sizeof v);
-    return v;
+// For each byte value, the entity steps whose entity has that byte at index 1 (or 2).
+struct EntityIndex {
+    std::array<uint32_t, 256> second{};
+    std::array<uint32_t, 256> third{};
+};
+
+constexpr EntityIndex MakeEntityIndex() {
+    EntityIndex index;
+    for (size_t i = 0; i < kEntities.size(); ++i) {
+        index.second[static_cast<unsigned char>(kEntities[i].first[1])] |= uint32_t{1} << i;
+        index.third[static_cast<unsigned char>(kEntities[i].first[2])] |= uint32_t{1} << i;
+    }
+    return index;
 }
+
+constexpr EntityIndex kEntityIndex = MakeEntityIndex();
 
 // Marks the entity steps whose entity occurs in `text` (one pass over the "&" bytes).
 std::array<bool, kEntities.size()> EntitiesPresent(const std::string &text) {
-    std::array<uint32_t, kEntities.size()> heads{};
-    for (size_t i = 0; i < kEntities.size(); ++i) {
-        heads[i] = First4(kEntities[i].first.data()); // every entity has at least 4 bytes
-    }
     std::array<bool, kEntities.size()> present{};
     const char *p = text.data();
     const char *end = p + text.size();
     while ((p = static_cast<const char *>(memchr(p, '&', static_cast<size_t>(end - p)))) !=
            nullptr) {
         const auto room = static_cast<size_t>(end - p);
-        if (room >= 4) {
-            const uint32_t head = First4(p);
-            for (size_t i = 0; i < kEntities.size(); ++i) {
+        if (room >= 4) { // every entity has at least 4 bytes
+            uint32_t candidates = kEntityIndex.second[static_cast<unsigned char>(p[1])] &
+                                  kEntityIndex.third[static_cast<unsigned char>(p[2])];
+            while (candidates != 0) {
+                const auto i = static_cast<size_t>(__builtin_ctz(candidates));
+                candidates &= candidates - 1;
                 const std::string_view entity = kEntities[i].first;
-                if (head == heads[i] && room >= entity.size() && SameTail(p, entity)) {
+                if (room >= entity.size() && SameTail(p, entity)) {
                     present[i] = true;
                 }
             }
@@ -182,29 +219,26 @@ void DecodeEntities(std::string &text) {
 // prefix is also a suffix), so the repeated passes come down to keeping the first X of every
 // run of consecutive X and dropping the rest, which one pass does.
 void CollapseRuns(std::string &text, std::string_view x) {
+    const std::string twice = std::string(x) + std::string(x);
     const char *begin = text.data();
     const char *end = begin + text.size();
-    const char *hit = FindBytes(begin, end, x);
+    const char *hit = FindBytes(begin, end, twice);
+    if (hit == nullptr) {
+        return;
+    }
     std::string out;
+    out.reserve(text.size());
     const char *copied = begin;
     while (hit != nullptr) {
-        const char *next = hit + x.size();
-        const char *runEnd = next;
+        const char *kept = hit + x.size();
+        const char *runEnd = kept + x.size();
         while (static_cast<size_t>(end - runEnd) >= x.size() && runEnd[0] == x[0] &&
                SameTail(runEnd, x)) {
             runEnd += x.size();
         }
-        if (runEnd != next) {
-            if (out.empty()) {
-                out.reserve(text.size());
-            }
-            out.append(copied, next);
-            copied = runEnd;
-        }
-        hit = FindBytes(runEnd, end, x);
-    }
-    if (copied == begin) {
-        return;
+        out.append(copied, kept);
+        copied = runEnd;
+        hit = FindBytes(runEnd, end, twice);
     }
     out.append(copied, end);
     text.swap(out);

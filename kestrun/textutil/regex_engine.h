@@ -141,10 +141,29 @@ RegexStatus ForEachMatch(const Regex &regex, std::string_view subject, OnMatch &
     return RegexStatus::NoMatch;
 }
 
-// Appends the replacement for `match` built from `format` with the ECMAScript rules: "$$" is a
-// dollar sign, "$&" the match, "$`" the subject before the match, "$'" the subject after it,
-// "$n" / "$nn" capture group n (1-99; two digits are taken when they name an existing group,
-// else one; an unset group gives ""). A "$" that forms none of these is copied as it is.
+// A replacement format read with the ECMAScript rules: "$$" is a dollar sign, "$&" the match,
+// "$`" the subject before the match, "$'" the subject after it, "$n" / "$nn" capture group n
+// (1-99; two digits are taken when they name an existing group, else one; an unset group
+// gives ""). A "$" that forms none of these is copied as it is. Parsed once, applied to many
+// matches of a pattern with `groupCount` capture groups.
+class ReplacementFormat {
+public:
+    ReplacementFormat(std::string_view format, size_t groupCount);
+    // Appends the replacement for `match` (found in `subject`) to `out`.
+    void Append(std::string &out, std::string_view subject, const RegexMatch &match) const;
+
+private:
+    enum class Kind : uint8_t { Literal, Group, Before, After };
+    struct Piece {
+        Kind kind;
+        size_t offset; // Literal: start in format_; Group: group number
+        size_t length; // Literal: byte count
+    };
+    std::string format_;
+    std::vector<Piece> pieces_;
+};
+
+// One-off forms of ReplacementFormat for a single match (the group count is the match's).
 void AppendReplacement(std::string &out, std::string_view format, std::string_view subject,
                        const RegexMatch &match);
 std::string FormatReplacement(std::string_view format, std::string_view subject,

@@ -85,6 +85,10 @@ struct RegexScratch::Impl {
     uint32_t dataPairs = 0;
     std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack;
     uint32_t jitStackKiB = 0;
+    // Limits last written into `context` (all-ones: none yet).
+    uint32_t matchLimit = ~0u;
+    uint32_t depthLimit = ~0u;
+    uint32_t heapLimitKiB = ~0u;
 };
 
 std::string_view RegexMatch::Group(std::string_view subject, size_t i) const {
@@ -212,9 +216,15 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
         }
     }
     const RegexOptions &o = impl.options;
-    pcre2_set_match_limit(s.context.get(), o.matchLimit);
-    pcre2_set_depth_limit(s.context.get(), o.depthLimit);
-    pcre2_set_heap_limit(s.context.get(), o.memoryLimitKiB);
+    if (s.matchLimit != o.matchLimit || s.depthLimit != o.depthLimit ||
+        s.heapLimitKiB != o.memoryLimitKiB) {
+        pcre2_set_match_limit(s.context.get(), o.matchLimit);
+        pcre2_set_depth_limit(s.context.get(), o.depthLimit);
+        pcre2_set_heap_limit(s.context.get(), o.memoryLimitKiB);
+        s.matchLimit = o.matchLimit;
+        s.depthLimit = o.depthLimit;
+        s.heapLimitKiB = o.memoryLimitKiB;
+    }
 
     const auto *bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
     int rc = PCRE2_ERROR_NOMATCH;
@@ -273,68 +283,9 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
     return RegexStatus::Matched;
 }
 
-void AppendReplacement(std::string &out, std::string_view format, std::string_view subject,
-                       const RegexMatch &match) {
-    const size_t groups = match.groups.empty() ? 0 : match.groups.size() - 1;
-    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    size_t i = 0;
-    while (i < format.size()) {
-        const size_t dollar = format.find('$', i);
-        if (dollar == std::string_view::npos || dollar + 1 >= format.size()) {
-            out.append(format.substr(i));
-            return;
-        }
-        out.append(format.substr(i, dollar - i));
-        const char next = format[dollar + 1];
-        i = dollar + 2;
-        switch (next) {
-        case '$':
-            out.push_back('$');
-            continue;
-        case '&':
-            out.append(match.Group(subject, 0));
-            continue;
-        case '`':
-            out.append(subject.substr(0, std::min(match.Position(), subject.size())));
-            continue;
-        case '\'':
-            if (match.End() < subject.size()) {
-                out.append(subject.substr(match.End()));
-            }
-            continue;
-        default:
-            break;
-        }
-        if (isDigit(next)) {
-            const size_t one = static_cast<size_t>(next - '0');
-            if (dollar + 2 < format.size() && isDigit(format[dollar + 2])) {
-                const size_t two = one * 10 + static_cast<size_t>(format[dollar + 2] - '0');
-                if (two >= 1 && two <= groups) {
-                    out.append(match.Group(subject, two));
-                    i = dollar + 3;
-                    continue;
-                }
-            }
-            if (one >= 1 && one <= groups) {
-                out.append(match.Group(subject, one));
-                continue;
-            }
-        }
-        // Not a substitution: the dollar is literal and the next byte is read normally.
-        out.push_back('$');
-        i = dollar + 1;
-    }
-}
-
-std::string FormatReplacement(std::string_view format, std::string_view subject,
-                              const RegexMatch &match) {
-    std::string out;
-    AppendReplacement(out, format, subject, match);
-    return out;
-}
-
 RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
                     std::string &out, bool global, RegexScratch *scratch) {
+    const ReplacementFormat replacement(format, regex.GroupCount());
     std::string result;
     size_t copied = 0;
     bool any = false;
@@ -343,7 +294,7 @@ RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_vi
         [&](const RegexMatch &m) {
             const size_t at = std::max(m.Position(), copied);
             result.append(subject.substr(copied, at - copied));
-            AppendReplacement(result, format, subject, m);
+            replacement.Append(result, subject, m);
             copied = std::max(m.End(), copied);
             any = true;
             return global;
