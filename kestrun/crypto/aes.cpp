@@ -119,70 +119,78 @@ struct State {
     uint32_t s0, s1, s2, s3;
 };
 
-inline State Cipher(const uint32_t (*rk)[8], int rounds, State in) {
-    uint32_t s0 = in.s0 ^ rk[0][0];
-    uint32_t s1 = in.s1 ^ rk[0][1];
-    uint32_t s2 = in.s2 ^ rk[0][2];
-    uint32_t s3 = in.s3 ^ rk[0][3];
-    for (int r = 1; r < rounds; ++r) {
-        const uint32_t t0 = kTe0[s0 >> 24] ^ kTe1[(s1 >> 16) & 0xff] ^ kTe2[(s2 >> 8) & 0xff] ^
-                            kTe3[s3 & 0xff] ^ rk[r][0];
-        const uint32_t t1 = kTe0[s1 >> 24] ^ kTe1[(s2 >> 16) & 0xff] ^ kTe2[(s3 >> 8) & 0xff] ^
-                            kTe3[s0 & 0xff] ^ rk[r][1];
-        const uint32_t t2 = kTe0[s2 >> 24] ^ kTe1[(s3 >> 16) & 0xff] ^ kTe2[(s0 >> 8) & 0xff] ^
-                            kTe3[s1 & 0xff] ^ rk[r][2];
-        const uint32_t t3 = kTe0[s3 >> 24] ^ kTe1[(s0 >> 16) & 0xff] ^ kTe2[(s1 >> 8) & 0xff] ^
-                            kTe3[s2 & 0xff] ^ rk[r][3];
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
-    }
-    const uint32_t *last = rk[rounds];
-    return State{
-        Word(kSBox[s0 >> 24], kSBox[(s1 >> 16) & 0xff], kSBox[(s2 >> 8) & 0xff], kSBox[s3 & 0xff]) ^
-            last[0],
-        Word(kSBox[s1 >> 24], kSBox[(s2 >> 16) & 0xff], kSBox[(s3 >> 8) & 0xff], kSBox[s0 & 0xff]) ^
-            last[1],
-        Word(kSBox[s2 >> 24], kSBox[(s3 >> 16) & 0xff], kSBox[(s0 >> 8) & 0xff], kSBox[s1 & 0xff]) ^
-            last[2],
-        Word(kSBox[s3 >> 24], kSBox[(s0 >> 16) & 0xff], kSBox[(s1 >> 8) & 0xff], kSBox[s2 & 0xff]) ^
-            last[3]};
+inline State AddRoundKey(State s, const uint32_t *k) {
+    return State{s.s0 ^ k[0], s.s1 ^ k[1], s.s2 ^ k[2], s.s3 ^ k[3]};
 }
 
-// The equivalent inverse cipher: same structure as Cipher with the decryption schedule.
-inline State InverseCipher(const uint32_t (*rk)[8], int rounds, State in) {
-    uint32_t s0 = in.s0 ^ rk[0][0];
-    uint32_t s1 = in.s1 ^ rk[0][1];
-    uint32_t s2 = in.s2 ^ rk[0][2];
-    uint32_t s3 = in.s3 ^ rk[0][3];
+inline uint32_t EncryptColumn(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t k) {
+    return kTe0[a >> 24] ^ kTe1[(b >> 16) & 0xff] ^ kTe2[(c >> 8) & 0xff] ^ kTe3[d & 0xff] ^ k;
+}
+
+inline uint32_t DecryptColumn(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t k) {
+    return kTd0[a >> 24] ^ kTd1[(b >> 16) & 0xff] ^ kTd2[(c >> 8) & 0xff] ^ kTd3[d & 0xff] ^ k;
+}
+
+inline uint32_t LastColumn(const ByteTable &box, uint32_t a, uint32_t b, uint32_t c, uint32_t d,
+                           uint32_t k) {
+    return Word(box[a >> 24], box[(b >> 16) & 0xff], box[(c >> 8) & 0xff], box[d & 0xff]) ^ k;
+}
+
+// One full round of the cipher: SubBytes, ShiftRows, MixColumns and AddRoundKey by table.
+inline State EncryptRound(State s, const uint32_t *k) {
+    return State{
+        EncryptColumn(s.s0, s.s1, s.s2, s.s3, k[0]), EncryptColumn(s.s1, s.s2, s.s3, s.s0, k[1]),
+        EncryptColumn(s.s2, s.s3, s.s0, s.s1, k[2]), EncryptColumn(s.s3, s.s0, s.s1, s.s2, k[3])};
+}
+
+inline State EncryptLastRound(State s, const uint32_t *k) {
+    return State{LastColumn(kSBox, s.s0, s.s1, s.s2, s.s3, k[0]),
+                 LastColumn(kSBox, s.s1, s.s2, s.s3, s.s0, k[1]),
+                 LastColumn(kSBox, s.s2, s.s3, s.s0, s.s1, k[2]),
+                 LastColumn(kSBox, s.s3, s.s0, s.s1, s.s2, k[3])};
+}
+
+// One round of the equivalent inverse cipher (InvShiftRows takes the columns the other way).
+inline State DecryptRound(State s, const uint32_t *k) {
+    return State{
+        DecryptColumn(s.s0, s.s3, s.s2, s.s1, k[0]), DecryptColumn(s.s1, s.s0, s.s3, s.s2, k[1]),
+        DecryptColumn(s.s2, s.s1, s.s0, s.s3, k[2]), DecryptColumn(s.s3, s.s2, s.s1, s.s0, k[3])};
+}
+
+inline State DecryptLastRound(State s, const uint32_t *k) {
+    return State{LastColumn(kInvSBox, s.s0, s.s3, s.s2, s.s1, k[0]),
+                 LastColumn(kInvSBox, s.s1, s.s0, s.s3, s.s2, k[1]),
+                 LastColumn(kInvSBox, s.s2, s.s1, s.s0, s.s3, k[2]),
+                 LastColumn(kInvSBox, s.s3, s.s2, s.s1, s.s0, k[3])};
+}
+
+inline State Cipher(const uint32_t (*rk)[8], int rounds, State in) {
+    State s = AddRoundKey(in, rk[0]);
     for (int r = 1; r < rounds; ++r) {
-        const uint32_t t0 = kTd0[s0 >> 24] ^ kTd1[(s3 >> 16) & 0xff] ^ kTd2[(s2 >> 8) & 0xff] ^
-                            kTd3[s1 & 0xff] ^ rk[r][0];
-        const uint32_t t1 = kTd0[s1 >> 24] ^ kTd1[(s0 >> 16) & 0xff] ^ kTd2[(s3 >> 8) & 0xff] ^
-                            kTd3[s2 & 0xff] ^ rk[r][1];
-        const uint32_t t2 = kTd0[s2 >> 24] ^ kTd1[(s1 >> 16) & 0xff] ^ kTd2[(s0 >> 8) & 0xff] ^
-                            kTd3[s3 & 0xff] ^ rk[r][2];
-        const uint32_t t3 = kTd0[s3 >> 24] ^ kTd1[(s2 >> 16) & 0xff] ^ kTd2[(s1 >> 8) & 0xff] ^
-                            kTd3[s0 & 0xff] ^ rk[r][3];
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
+        s = EncryptRound(s, rk[r]);
     }
-    const uint32_t *last = rk[rounds];
-    return State{Word(kInvSBox[s0 >> 24], kInvSBox[(s3 >> 16) & 0xff], kInvSBox[(s2 >> 8) & 0xff],
-                      kInvSBox[s1 & 0xff]) ^
-                     last[0],
-                 Word(kInvSBox[s1 >> 24], kInvSBox[(s0 >> 16) & 0xff], kInvSBox[(s3 >> 8) & 0xff],
-                      kInvSBox[s2 & 0xff]) ^
-                     last[1],
-                 Word(kInvSBox[s2 >> 24], kInvSBox[(s1 >> 16) & 0xff], kInvSBox[(s0 >> 8) & 0xff],
-                      kInvSBox[s3 & 0xff]) ^
-                     last[2],
-                 Word(kInvSBox[s3 >> 24], kInvSBox[(s2 >> 16) & 0xff], kInvSBox[(s1 >> 8) & 0xff],
-                      kInvSBox[s0 & 0xff]) ^
-                     last[3]};
+    return EncryptLastRound(s, rk[rounds]);
+}
+
+inline State InverseCipher(const uint32_t (*rk)[8], int rounds, State in) {
+    State s = AddRoundKey(in, rk[0]);
+    for (int r = 1; r < rounds; ++r) {
+        s = DecryptRound(s, rk[r]);
+    }
+    return DecryptLastRound(s, rk[rounds]);
+}
+
+// Two independent blocks through the inverse cipher at once: where the mode lets blocks be
+// decrypted independently, the two chains of look-ups overlap in the processor.
+inline void InverseCipher2(const uint32_t (*rk)[8], int rounds, State &x, State &y) {
+    x = AddRoundKey(x, rk[0]);
+    y = AddRoundKey(y, rk[0]);
+    for (int r = 1; r < rounds; ++r) {
+        x = DecryptRound(x, rk[r]);
+        y = DecryptRound(y, rk[r]);
+    }
+    x = DecryptLastRound(x, rk[rounds]);
+    y = DecryptLastRound(y, rk[rounds]);
 }
 
 inline State LoadState(const uint8_t *p) {
@@ -278,14 +286,19 @@ void AES::Encrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
         return;
     }
     const size_t blocks = n / 16;
-    if (mode == kModeCbc || mode == kModeCfb) {
+    if (mode == kModeCbc) {
         State chain = LoadState(chain_);
         for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-            if (mode == kModeCbc) {
-                chain = Cipher(encryptKeys_, rounds_, Xor(chain, LoadState(in)));
-            } else {
-                chain = Xor(Cipher(encryptKeys_, rounds_, chain), LoadState(in));
-            }
+            chain = Cipher(encryptKeys_, rounds_, Xor(chain, LoadState(in)));
+            StoreState(out, chain);
+        }
+        StoreState(chain_, chain);
+        return;
+    }
+    if (mode == kModeCfb) {
+        State chain = LoadState(chain_);
+        for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+            chain = Xor(Cipher(encryptKeys_, rounds_, chain), LoadState(in));
             StoreState(out, chain);
         }
         StoreState(chain_, chain);
@@ -300,16 +313,32 @@ void AES::Decrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
     if (!keyReady_ || n == 0 || n % 16 != 0) {
         return;
     }
-    const size_t blocks = n / 16;
-    if (mode == kModeCbc || mode == kModeCfb) {
+    size_t blocks = n / 16;
+    if (mode == kModeCbc) {
+        State chain = LoadState(chain_);
+        for (; blocks >= 2; blocks -= 2, in += 32, out += 32) {
+            const State first = LoadState(in);
+            const State second = LoadState(in + 16);
+            State x = first;
+            State y = second;
+            InverseCipher2(decryptKeys_, rounds_, x, y);
+            StoreState(out, Xor(x, chain));
+            StoreState(out + 16, Xor(y, first));
+            chain = second;
+        }
+        if (blocks == 1) {
+            const State cipher = LoadState(in);
+            StoreState(out, Xor(InverseCipher(decryptKeys_, rounds_, cipher), chain));
+            chain = cipher;
+        }
+        StoreState(chain_, chain);
+        return;
+    }
+    if (mode == kModeCfb) {
         State chain = LoadState(chain_);
         for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
             const State cipher = LoadState(in);
-            if (mode == kModeCbc) {
-                StoreState(out, Xor(InverseCipher(decryptKeys_, rounds_, cipher), chain));
-            } else {
-                StoreState(out, Xor(Cipher(encryptKeys_, rounds_, chain), cipher));
-            }
+            StoreState(out, Xor(Cipher(encryptKeys_, rounds_, chain), cipher));
             chain = cipher;
         }
         StoreState(chain_, chain);
