@@ -102,12 +102,12 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
             doc.lines_.push_back(Classify(std::string(rest.substr(pos)), "", doc.encoding_));
             break;
         }
-        std::string content(rest.substr(pos, feed - pos));
-        std::string terminator(rest.substr(feed, unit));
-        if (content.ends_with(carriageReturn)) {
-            content.resize(content.size() - unit);
-            terminator.insert(0, carriageReturn);
+        size_t contentEnd = feed; // a carriage return before the line feed is part of the break
+        if (feed - pos >= unit && rest.substr(feed - unit, unit) == carriageReturn) {
+            contentEnd = feed - unit;
         }
+        std::string content(rest.substr(pos, contentEnd - pos));
+        std::string terminator(rest.substr(contentEnd, feed + unit - contentEnd));
         if (!newlineSeen) {
             doc.newline_ = terminator; // new lines follow the file's own style
             newlineSeen = true;

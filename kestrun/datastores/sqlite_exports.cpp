@@ -37,7 +37,8 @@ template <class Body> int32_t GuardWithMessage(BSTR *message, Body &&body) noexc
 bool StoreTable(SAFEARRAY **result, const QueryTable &table) {
     const size_t rows = table.Rows();
     const size_t columns = table.Columns();
-    constexpr size_t kMax = std::numeric_limits<ULONG>::max() - 1;
+    // Subscripts are LONG, and the element count must fit the array's descriptor.
+    constexpr size_t kMax = std::numeric_limits<LONG>::max() - 1;
     if (rows >= kMax || columns >= kMax || (rows + 1) > kMax / (columns + 1)) {
         if (result != nullptr) { // the variable holds no array, as after a failed create
             SafeArrayDestroy(*result);
@@ -50,14 +51,23 @@ bool StoreTable(SAFEARRAY **result, const QueryTable &table) {
     if (array == nullptr) {
         return false;
     }
+    // Each cell's BSTR is made once and handed to the array's (still empty) slot: storing it
+    // through SafeArrayPutElement would copy every text a second time.
     for (size_t r = 0; r < rows; ++r) {
         for (size_t k = 0; k < columns; ++k) {
-            if (!PutArrayString(array, {static_cast<LONG>(r + 1), static_cast<LONG>(k + 1)},
-                                table.Cell(r, k))) {
+            LONG index[2] = {static_cast<LONG>(r + 1), static_cast<LONG>(k + 1)};
+            void *slot = nullptr;
+            const std::string_view text = table.Cell(r, k);
+            BSTR cell = nullptr;
+            if (text.size() < 0xFFFFFFF0u && SUCCEEDED(SafeArrayPtrOfIndex(array, index, &slot))) {
+                cell = SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()));
+            }
+            if (cell == nullptr) {
                 SafeArrayDestroy(array);
                 *result = nullptr;
                 return false;
             }
+            *static_cast<BSTR *>(slot) = cell;
         }
     }
     return true;

@@ -1,5 +1,6 @@
 #include "kestrun/datastores/sqlite_store.h"
 
+#include "kestrun/datastores/ansi_encoder.h"
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/strings.h"
 
@@ -85,7 +86,8 @@ void AppendNumber(std::string &buffer, int32_t value) {
 }
 
 // Appends the text of column `k` of the current row, rendered by the column's first-row type.
-void AppendCell(std::string &buffer, sqlite3_stmt *statement, int k, int type) {
+void AppendCell(std::string &buffer, platform::AnsiEncoder &encoder, sqlite3_stmt *statement, int k,
+                int type) {
     switch (type) {
     case SQLITE_INTEGER:
         AppendNumber(buffer, sqlite3_column_int(statement, k));
@@ -100,13 +102,8 @@ void AppendCell(std::string &buffer, sqlite3_stmt *statement, int k, int type) {
             buffer.append(kNullCell);
             break;
         }
-        const std::string_view utf8 = interop::UpToZero(
-            std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(statement, k))));
-        if (IsAscii(utf8)) {
-            buffer.append(utf8);
-        } else {
-            buffer.append(interop::Utf8ToAnsi(utf8));
-        }
+        encoder.Append(buffer, std::string_view(
+                                   text, static_cast<size_t>(sqlite3_column_bytes(statement, k))));
         break;
     }
     case SQLITE_BLOB:
@@ -218,6 +215,7 @@ QueryOutcome ReadQuery(sqlite3 *connection, std::string_view sql) {
         return out;
     }
     std::vector<int> types;
+    platform::AnsiEncoder encoder;
     int rc = SQLITE_OK;
     std::string &buffer = out.table.Buffer();
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
@@ -232,7 +230,7 @@ QueryOutcome ReadQuery(sqlite3 *connection, std::string_view sql) {
             }
         }
         for (size_t k = 0; k < types.size(); ++k) {
-            AppendCell(buffer, statement.get(), static_cast<int>(k), types[k]);
+            AppendCell(buffer, encoder, statement.get(), static_cast<int>(k), types[k]);
             out.table.EndCell();
         }
     }

@@ -1,10 +1,7 @@
 // The INI layout rules, without files.
 #include "kestrun/datastores/ini_document.h"
-#include "kestrun/datastores/sqlite_store.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
-#include <limits>
 
 namespace {
 
@@ -86,20 +83,6 @@ TEST(IniDocument, EncodingsByByteOrderMark) {
     IniDocument utf16 = IniDocument::Parse(wide);
     EXPECT_EQ(Find(utf16, u"S", u"k"), u"\u0A5B");
     EXPECT_EQ(utf16.Serialize(), wide);
-}
-
-TEST(QueryCells, FloatsTruncateTowardZeroWithin32Bits) {
-    using kestrun::datastores::TruncateToInt32;
-    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-    EXPECT_EQ(TruncateToInt32(2.75), 2);
-    EXPECT_EQ(TruncateToInt32(-2.75), -2);
-    EXPECT_EQ(TruncateToInt32(-0.5), 0);
-    EXPECT_EQ(TruncateToInt32(2147483647.9), kMax);
-    EXPECT_EQ(TruncateToInt32(-2147483648.9), kMin);
-    EXPECT_EQ(TruncateToInt32(1e300), kMax);
-    EXPECT_EQ(TruncateToInt32(-HUGE_VAL), kMin);
-    EXPECT_EQ(TruncateToInt32(std::nan("")), 0);
 }
 
 } // namespace

@@ -163,7 +163,7 @@ TEST(IniValues, LinksAndTheLibraryFolder) {
 TEST(IniValues, WritersInTwoProcessesKeepEachOthersKeys) {
     dstest::TempFolder folder;
     const std::string file = folder / "p.ini";
-    constexpr int kKeys = 40;
+    constexpr int kKeys = 25;
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     const std::string prefix = child == 0 ? "child" : "parent";
