@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <system_error>
 
 using namespace kestrun::http;
 using namespace std::chrono_literals;
@@ -100,6 +101,15 @@ public:
 
 private:
     Script &script_;
+};
+
+// A scripted object with a script of its own, for objects made on several threads at once.
+struct ScriptHolder {
+    Script script;
+};
+class OwningFake : private ScriptHolder, public FakeObject {
+public:
+    explicit OwningFake(std::u16string text) : FakeObject(script) { script.text = std::move(text); }
 };
 
 RequestObjectFactory FakeFactory(Script &script, std::vector<ObjectKind> *kinds = nullptr) {
@@ -388,4 +398,32 @@ TEST(CurlRequest, ObjectRulesOutsideTheExports) {
     ASSERT_EQ(object->open(u"GET", u"http://127.0.0.1:1/", false), S_OK);
     EXPECT_TRUE(FAILED(object->setRequestHeader(u"Bad Name", u"b")));
     EXPECT_FALSE(object->ErrorDescription().empty());
+}
+
+TEST(NetMtLogic, RowsWhoseThreadCannotStart) {
+    const RequestObjectFactory factory = [](ObjectKind) {
+        return std::make_unique<OwningFake>(u"done");
+    };
+    std::vector<std::string> results(7);
+    size_t next = 0;
+    RunRequestBatch(
+        results.size(),
+        [](size_t row) {
+            RequestSlot slot;
+            slot.url = "http://127.0.0.1/" + std::to_string(row);
+            slot.method = "GET";
+            slot.asText = 1;
+            return slot;
+        },
+        [&](size_t row, const std::string &result) { results[row] = result; }, factory,
+        [&](std::function<void()> work) {
+            if (next++ % 3 == 1) { // every third row finds no thread
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            }
+            return OperatingSystemThreads()(std::move(work));
+        });
+    for (size_t row = 0; row < results.size(); ++row) {
+        EXPECT_EQ(results[row], row % 3 == 1 ? kThreadFailedMessage : "done") << row;
+    }
 }

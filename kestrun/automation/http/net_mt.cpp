@@ -4,7 +4,6 @@
 #include "kestrun/interop/errors.h"
 
 #include <limits>
-#include <thread>
 #include <vector>
 
 namespace kestrun::http {
@@ -75,9 +74,13 @@ void RequestThread(RequestSlot &slot, const RequestObjectFactory &factory) {
     }
 }
 
+ThreadStarter OperatingSystemThreads() {
+    return [](std::function<void()> work) { return std::jthread(std::move(work)); };
+}
+
 void RunRequestBatch(size_t count, const std::function<RequestSlot(size_t)> &readRow,
                      const std::function<void(size_t, const std::string &)> &writeResult,
-                     const RequestObjectFactory &factory) {
+                     const RequestObjectFactory &factory, const ThreadStarter &startThread) {
     // All slots exist before the first thread starts and stay in place until the last has been
     // joined; the threads are declared after the slots, so even an exception while rows are
     // still being read joins every started thread before a slot goes away.
@@ -90,7 +93,7 @@ void RunRequestBatch(size_t count, const std::function<RequestSlot(size_t)> &rea
         slots[i].result.clear();
         try {
             threads[i] =
-                std::jthread([&slot = slots[i], &factory] { RequestThread(slot, factory); });
+                startThread([&slot = slots[i], &factory] { RequestThread(slot, factory); });
         } catch (const std::system_error &) {
             slots[i].result = kThreadFailedMessage;
         }

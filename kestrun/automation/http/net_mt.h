@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace kestrun::http {
 
@@ -39,10 +40,16 @@ int32_t ReadDecimal(std::string_view text);
 // the outcome in the slot.
 void RequestThread(RequestSlot &slot, const RequestObjectFactory &factory);
 
+// Starts a thread running `work`; throws std::system_error when no thread can be started.
+using ThreadStarter = std::function<std::jthread(std::function<void()> work)>;
+ThreadStarter OperatingSystemThreads();
+
 // Reads row i with `readRow` and starts its thread at once, for i from 0 to count - 1; waits for
-// every thread; then hands each row's result to `writeResult` in row order.
+// every thread; then hands each row's result to `writeResult` in row order. A row whose thread
+// cannot be started gets kThreadFailedMessage.
 void RunRequestBatch(size_t count, const std::function<RequestSlot(size_t)> &readRow,
                      const std::function<void(size_t, const std::string &)> &writeResult,
-                     const RequestObjectFactory &factory);
+                     const RequestObjectFactory &factory,
+                     const ThreadStarter &startThread = OperatingSystemThreads());
 
 } // namespace kestrun::http
