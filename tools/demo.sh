@@ -70,6 +70,17 @@ show "$KESTRUN" XMLHTTP_Get ftp://example.com/file "" "" 1 0
 show "$KESTRUN" XMLHTTP_Post http://example.com/ "a=1" "" "" 1 3
 show "$KESTRUN" Net_MT "$(printf 'http://example.com/|PUT||||\n|GET||||\nftp://example.com/|GET||||')"
 
+echo "== SQLite and INI files =="
+# Each call is its own process here, so a connection cannot outlive the call that opened it.
+show "$KESTRUN" SQLite_Open 0 "$DEMO_DIR/demo.db"
+show ls -l "$DEMO_DIR/demo.db"
+show "$KESTRUN" SQLite_Execute 0 "create table t(x)"
+show "$KESTRUN" WriteINIValue 用户 姓名 张三丰 "$DEMO_DIR/demo.ini"
+show "$KESTRUN" WriteINIValue 用户 城市 北京 "$DEMO_DIR/demo.ini"
+show "$KESTRUN" ReadINIValue 用户 姓名 无 "$DEMO_DIR/demo.ini"
+show "$KESTRUN" ReadINIValue 用户 年龄 "(none)" "$DEMO_DIR/demo.ini"
+show sh -c "iconv -f GBK -t UTF-8 '$DEMO_DIR/demo.ini' | tr -d '\r'"
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'
