@@ -81,6 +81,18 @@ show "$KESTRUN" ReadINIValue 用户 姓名 无 "$DEMO_DIR/demo.ini"
 show "$KESTRUN" ReadINIValue 用户 年龄 "(none)" "$DEMO_DIR/demo.ini"
 show sh -c "iconv -f GBK -t UTF-8 '$DEMO_DIR/demo.ini' | tr -d '\r'"
 
+echo "== Markup stripping, regular expressions and text utilities =="
+show "$KESTRUN" NoHTML '<STYLE>p{x:1}</style><p>Tom &amp; Jerry&nbsp;&nbsp; say <b>hi</b></p>' 15
+show "$KESTRUN" Regex_Search "a12b345cd6" '\d+' "" -1
+show "$KESTRUN" Regex_Search "价格：12元，345元" '\d+元' "" 1
+show "$KESTRUN" Regex_Search "abc" 'a(' "" -1
+show "$KESTRUN" Regex_Replace "John Smith, jane doe" '(\w+) (\w+)' '$2 $1'
+show "$KESTRUN" Regex_Replace "ABC abc" 'abc' '[$&]'
+show "$KESTRUN" ExplodeData "id=<12345>;" "<" ">"
+show "$KESTRUN" StrCompare "kestrun" "kestrel"
+show "$KESTRUN" Permutation abc , 0
+show "$KESTRUN" Combination abcd " " 0
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'
