@@ -103,23 +103,6 @@ TEST(IniValues, HandEditedFileKeepsEverythingElse) {
     EXPECT_EQ(dstest::Listing(folder.path()).size(), 1u); // no temporary file left behind
 }
 
-TEST(IniValues, Utf16FilesStayUtf16) {
-    dstest::TempFolder folder;
-    const std::string file = folder / "w.ini";
-    const auto utf16 = [](std::u16string_view text) {
-        std::string bytes = "\xFF\xFE";
-        for (char16_t c : text) {
-            bytes.push_back(static_cast<char>(c & 0xFF));
-            bytes.push_back(static_cast<char>(c >> 8));
-        }
-        return bytes;
-    };
-    WriteBytes(file, utf16(u"[S]\r\nK=\u503C\r\n"));
-    EXPECT_EQ(Read("s", "k", "", file), Gbk("值"));
-    ASSERT_NE(Write("S", "K", Gbk("新"), file), 0);
-    EXPECT_EQ(ReadBytes(file), utf16(u"[S]\r\nK=\u65B0\r\nK[Len]=2\r\n"));
-}
-
 TEST(IniValues, RefusedWritesChangeNothing) {
     dstest::TempFolder folder;
     const std::string file = folder / "r.ini";
