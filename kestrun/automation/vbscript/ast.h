@@ -24,6 +24,8 @@ struct Expr {
     virtual Value eval(Interp &in) = 0;
     // The variable behind the expression (for ByRef and in-place updates), or null.
     virtual Value *ref(Interp &) { return nullptr; }
+    // The value without copying it, where it is held somewhere (variables, literals), or null.
+    virtual const Value *peek(Interp &) { return nullptr; }
     virtual void assign(Interp &in, const Value &v, bool isSet);
     virtual bool isLiteral() const { return false; }
     int line;
@@ -42,6 +44,7 @@ using Block = std::vector<StmtPtr>;
 struct LiteralExpr : Expr {
     LiteralExpr(int line, Value v) : Expr(line), value(std::move(v)) {}
     Value eval(Interp &) override { return value; }
+    const Value *peek(Interp &) override { return &value; }
     bool isLiteral() const override { return true; }
     Value value;
 };
@@ -64,6 +67,7 @@ struct NameExpr : Expr {
         : Expr(line), name(std::move(name)), lname(lowerAscii(this->name)) {}
     Value eval(Interp &in) override;
     Value *ref(Interp &in) override;
+    const Value *peek(Interp &in) override;
     void assign(Interp &in, const Value &v, bool isSet) override;
     void resolve(Interp &in);
     Value *variable(Interp &in); // null when the name is not a variable
@@ -96,6 +100,12 @@ struct CallExpr : Expr {
     std::vector<ExprPtr> args;
     bool parens = false;
     bool spaceBeforeParen = false;
+
+private:
+    void classify();
+    bool classified_ = false;
+    NameExpr *name_ = nullptr;     // callee when it is a plain name
+    MemberExpr *member_ = nullptr; // callee when it is `object.member`
 };
 
 struct ParenExpr : Expr { // a parenthesised argument is passed by value
@@ -140,10 +150,12 @@ struct CallStmt : Stmt {
 
 struct AssignStmt : Stmt {
     AssignStmt(int line, ExprPtr t, ExprPtr v, bool isSet)
-        : Stmt(line), target(std::move(t)), value(std::move(v)), isSet(isSet) {}
+        : Stmt(line), target(std::move(t)), value(std::move(v)), isSet(isSet),
+          name(dynamic_cast<NameExpr *>(target.get())) {}
     Flow exec(Interp &in) override;
     ExprPtr target, value;
     bool isSet;
+    NameExpr *name; // the target when it is a plain name
 };
 
 // `s = s & x` on a plain variable: appends in place when the text is not shared.

@@ -46,7 +46,7 @@ public:
     Args args() const { return Args(n_ > kInline ? ptrV_.data() : ptr_, n_); }
 
 private:
-    static constexpr size_t kInline = 6;
+    static constexpr size_t kInline = 4;
     size_t n_;
     Value tmp_[kInline];
     Value *ptr_[kInline] = {};
@@ -189,6 +189,23 @@ Value *NameExpr::ref(Interp &in) {
     return variable(in);
 }
 
+const Value *NameExpr::peek(Interp &in) {
+    switch (kind) {
+    case NameKind::Local:
+    case NameKind::RetVal:
+        return in.frame->vars[slot];
+    case NameKind::Global:
+        return &in.globals[static_cast<size_t>(slot)];
+    case NameKind::Constant:
+        return &constant;
+    case NameKind::Field:
+    case NameKind::Unresolved:
+        return variable(in);
+    default:
+        return nullptr;
+    }
+}
+
 Value NameExpr::eval(Interp &in) {
     switch (kind) {
     case NameKind::Local:
@@ -267,8 +284,16 @@ void MemberExpr::assign(Interp &in, const Value &v, bool isSet) {
     obj.o()->put(in, lname, {}, v, isSet);
 }
 
+void CallExpr::classify() {
+    name_ = dynamic_cast<NameExpr *>(callee.get());
+    member_ = dynamic_cast<MemberExpr *>(callee.get());
+    classified_ = true;
+}
+
 Value CallExpr::eval(Interp &in) {
-    if (auto *n = dynamic_cast<NameExpr *>(callee.get())) {
+    if (!classified_)
+        classify();
+    if (auto *n = name_) {
         if (n->kind == NameKind::Unresolved) {
             try {
                 n->resolve(in);
@@ -308,7 +333,7 @@ Value CallExpr::eval(Interp &in) {
         }
         }
     }
-    if (auto *m = dynamic_cast<MemberExpr *>(callee.get())) {
+    if (auto *m = member_) {
         Value obj = m->target(in);
         ArgBuf buf(in, args);
         return obj.o()->get(in, m->lname, buf.args());
@@ -382,8 +407,25 @@ bool isCompare(Op op) {
 } // namespace
 
 Value BinaryExpr::eval(Interp &in) {
-    Value a = lhs->eval(in);
-    Value b = rhs->eval(in);
+    // Operands held in variables or literals are read in place instead of copied. The left
+    // one is copied after all when the right one has to be evaluated (it might change it).
+    const Value *pa = lhs->peek(in);
+    const Value *pb = rhs->peek(in);
+    Value ta, tb;
+    if (!pa) {
+        ta = lhs->eval(in);
+        pa = &ta;
+    }
+    if (!pb) {
+        if (pa != &ta) {
+            ta = *pa;
+            pa = &ta;
+        }
+        tb = rhs->eval(in);
+        pb = &tb;
+    }
+    const Value &a = *pa;
+    const Value &b = *pb;
     if (isIntLike(a) && isIntLike(b)) {
         int64_t x = a.intValue(), y = b.intValue();
         bool isLong = a.type() == VType::Long || b.type() == VType::Long;
@@ -505,6 +547,11 @@ Flow CallStmt::exec(Interp &in) {
 
 Flow AssignStmt::exec(Interp &in) {
     Value v = value->eval(in);
+    if (name && (name->kind == NameKind::Local || name->kind == NameKind::RetVal) && !isSet &&
+        !v.isObject()) {
+        *in.frame->vars[name->slot] = std::move(v);
+        return Flow::Normal;
+    }
     target->assign(in, v, isSet);
     return Flow::Normal;
 }
@@ -572,7 +619,6 @@ Flow ForStmt::exec(Interp &in) {
                 break;
             if (f != Flow::Normal)
                 return f;
-            counter = var->ref(in);
             if (counter->isInteger())
                 i = counter->intValue() + st;
             else
@@ -797,7 +843,7 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
     uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
     if (depth >= kMaxDepth || (stackBase > here && stackBase - here > kMaxStackBytes))
         raise(err::OutOfStack);
-    constexpr int kInline = 12;
+    constexpr int kInline = 8;
     Value storeInline[kInline];
     Value *ptrInline[kInline];
     std::unique_ptr<Value[]> storeHeap;

@@ -322,8 +322,12 @@ private:
             if (tn)
                 implicitGlobal(tn->lname);
             if (!isSet && tn) {
-                if (ExprPtr tail = appendTail(value, tn->lname))
+                if (ExprPtr tail = appendTail(value, tn->lname)) {
+                    // The rest of the expression stays alive: its names are still listed for
+                    // resolution.
+                    discarded_.push_back(std::move(value));
                     return std::make_unique<AppendStmt>(line, std::move(target), std::move(tail));
+                }
             }
             return std::make_unique<AssignStmt>(line, std::move(target), std::move(value), isSet);
         }
@@ -1165,6 +1169,7 @@ private:
     std::vector<PendingName> topNames_, procNames_, classNames_;
     int forDepth_ = 0, doDepth_ = 0, whileDepth_ = 0;
     int nest_ = 0;
+    std::vector<ExprPtr> discarded_;
 };
 
 } // namespace

@@ -31,6 +31,25 @@ Value Value::ascii(std::string_view s) {
     return str(asciiToU16(s));
 }
 
+void Value::release() {
+    switch (type_) {
+    case VType::String:
+        if (--s_->refs == 0)
+            delete s_;
+        break;
+    case VType::Object:
+        if (o_ && --o_->refs == 0)
+            releaseObject(o_);
+        break;
+    case VType::Array:
+        if (--a_->refs == 0)
+            delete a_;
+        break;
+    default:
+        break;
+    }
+}
+
 bool Value::isNumeric() const {
     switch (type_) {
     case VType::Empty:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -74,18 +75,31 @@ void releaseObject(Object *o);
 class Value {
 public:
     Value() : type_(VType::Empty), raw_(0) {}
-    ~Value() { release(); }
-    Value(const Value &o) : type_(o.type_), raw_(o.raw_) { retain(); }
+    ~Value() {
+        if (counted())
+            release();
+    }
+    Value(const Value &o) : type_(o.type_), raw_(o.raw_) {
+        if (counted())
+            retain();
+    }
     Value(Value &&o) noexcept : type_(o.type_), raw_(o.raw_) { o.type_ = VType::Empty; }
     Value &operator=(const Value &o) {
-        if (this != &o) {
+        if (!counted() && !o.counted()) { // numbers: a plain copy
+            type_ = o.type_;
+            raw_ = o.raw_;
+        } else if (this != &o) {
             Value tmp(o);
             swap(tmp);
         }
         return *this;
     }
     Value &operator=(Value &&o) noexcept {
-        if (this != &o) {
+        if (!counted()) {
+            type_ = o.type_;
+            raw_ = o.raw_;
+            o.type_ = VType::Empty;
+        } else if (this != &o) {
             Value tmp(std::move(o));
             swap(tmp);
         }
@@ -97,51 +111,17 @@ public:
     }
 
     static Value null() { return Value(VType::Null); }
-    static Value boolean(bool b) {
-        Value v(VType::Boolean);
-        v.b_ = b;
-        return v;
-    }
-    static Value byte(uint8_t x) {
-        Value v(VType::Byte);
-        v.by_ = x;
-        return v;
-    }
-    static Value integer(int16_t x) {
-        Value v(VType::Integer);
-        v.i_ = x;
-        return v;
-    }
-    static Value lng(int32_t x) {
-        Value v(VType::Long);
-        v.l_ = x;
-        return v;
-    }
-    static Value single(float x) {
-        Value v(VType::Single);
-        v.f_ = x;
-        return v;
-    }
-    static Value dbl(double x) {
-        Value v(VType::Double);
-        v.d_ = x;
-        return v;
-    }
+    static Value boolean(bool b) { return Value(VType::Boolean, b ? 1u : 0u); }
+    static Value byte(uint8_t x) { return Value(VType::Byte, x); }
+    static Value integer(int16_t x) { return Value(VType::Integer, static_cast<uint16_t>(x)); }
+    static Value lng(int32_t x) { return Value(VType::Long, static_cast<uint32_t>(x)); }
+    static Value single(float x) { return Value(VType::Single, bitsOf(x)); }
+    static Value dbl(double x) { return Value(VType::Double, bitsOf(x)); }
     static Value currency(int64_t scaled) {
-        Value v(VType::Currency);
-        v.cy_ = scaled;
-        return v;
+        return Value(VType::Currency, static_cast<uint64_t>(scaled));
     }
-    static Value date(double serial) {
-        Value v(VType::Date);
-        v.d_ = serial;
-        return v;
-    }
-    static Value error(int32_t code) {
-        Value v(VType::Error);
-        v.l_ = code;
-        return v;
-    }
+    static Value date(double serial) { return Value(VType::Date, bitsOf(serial)); }
+    static Value error(int32_t code) { return Value(VType::Error, static_cast<uint32_t>(code)); }
     static Value str(std::u16string s) {
         Value v(VType::String);
         v.s_ = new StrRep{1, std::move(s)};
@@ -197,6 +177,17 @@ public:
 
 private:
     explicit Value(VType t) : type_(t), raw_(0) {}
+    // The payload is written as one 64-bit word so that a following copy of the whole value
+    // can be forwarded from the store.
+    Value(VType t, uint64_t raw) : type_(t), raw_(raw) {}
+    template <class T> static uint64_t bitsOf(T x) {
+        uint64_t r = 0;
+        std::memcpy(&r, &x, sizeof x);
+        return r;
+    }
+    bool counted() const {
+        return type_ == VType::String || type_ == VType::Object || type_ == VType::Array;
+    }
     void retain() {
         switch (type_) {
         case VType::String:
@@ -213,25 +204,7 @@ private:
             break;
         }
     }
-    void release() {
-        switch (type_) {
-        case VType::String:
-            if (--s_->refs == 0)
-                delete s_;
-            break;
-        case VType::Object:
-            if (o_ && --o_->refs == 0)
-                releaseObject(o_);
-            break;
-        case VType::Array:
-            if (--a_->refs == 0)
-                delete a_;
-            break;
-        default:
-            break;
-        }
-    }
-
+    void release(); // the last reference frees the payload
     VType type_;
     union {
         int16_t i_;
