@@ -29,6 +29,9 @@ struct RegexOptions {
     uint32_t depthLimit = 10'000'000;
     // Memory (KiB) one Find may use for backtracking state (heap frames or the JIT stack).
     uint32_t memoryLimitKiB = 64 * 1024;
+    // How much larger than its subject the result of Replace may grow ("$`" in the format can
+    // make it grow with the square of the subject's length).
+    uint64_t replaceGrowthLimit = uint64_t{256} * 1024 * 1024;
 };
 
 enum class RegexStatus {
@@ -151,6 +154,8 @@ public:
     ReplacementFormat(std::string_view format, size_t groupCount);
     // Appends the replacement for `match` (found in `subject`) to `out`.
     void Append(std::string &out, std::string_view subject, const RegexMatch &match) const;
+    // The number of bytes Append would add.
+    size_t Size(std::string_view subject, const RegexMatch &match) const;
 
 private:
     enum class Kind : uint8_t { Literal, Group, Before, After };
@@ -172,7 +177,8 @@ std::string FormatReplacement(std::string_view format, std::string_view subject,
 // Replaces every match (or only the first when `global` is false) by the formatted
 // replacement, scanning as ForEachMatch does; text between matches is copied. Returns Matched
 // (at least one replacement) or NoMatch (`out` is then a copy of the subject); on
-// LimitExceeded or Failed `out` is left as it was.
+// LimitExceeded (a search gave up, or the result would pass the subject's size plus
+// replaceGrowthLimit) or Failed `out` is left as it was.
 RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
                     std::string &out, bool global = true, RegexScratch *scratch = nullptr);
 

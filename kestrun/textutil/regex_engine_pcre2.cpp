@@ -286,20 +286,29 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
 RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
                     std::string &out, bool global, RegexScratch *scratch) {
     const ReplacementFormat replacement(format, regex.GroupCount());
+    const uint64_t limit = subject.size() + regex.Options().replaceGrowthLimit;
     std::string result;
     size_t copied = 0;
     bool any = false;
-    const RegexStatus status = ForEachMatch(
+    bool tooLarge = false;
+    RegexStatus status = ForEachMatch(
         regex, subject,
         [&](const RegexMatch &m) {
             const size_t at = std::max(m.Position(), copied);
             result.append(subject.substr(copied, at - copied));
+            if (replacement.Size(subject, m) > limit - std::min<uint64_t>(result.size(), limit)) {
+                tooLarge = true;
+                return false;
+            }
             replacement.Append(result, subject, m);
             copied = std::max(m.End(), copied);
             any = true;
             return global;
         },
         0, scratch);
+    if (tooLarge) {
+        status = RegexStatus::LimitExceeded;
+    }
     if (status != RegexStatus::NoMatch) {
         return status;
     }

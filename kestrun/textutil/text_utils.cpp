@@ -45,7 +45,7 @@ void Permute(std::string &work, size_t p, std::string_view separator, Listing &o
 } // namespace
 
 SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int limit,
-                            std::vector<std::string_view> &matches) {
+                            std::vector<std::string_view> &matches, size_t maxMatches) {
     matches.clear();
     const Regex regex = Regex::Compile(pattern);
     if (!regex.Ok()) {
@@ -61,6 +61,10 @@ SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int
             break;
         }
         if (status != RegexStatus::Matched) {
+            matches.clear();
+            return SearchOutcome::GaveUp;
+        }
+        if (matches.size() >= maxMatches) {
             matches.clear();
             return SearchOutcome::GaveUp;
         }

@@ -15,7 +15,8 @@ namespace kestrun::textutil {
 enum class SearchOutcome {
     Ok,             // `matches` holds the whole matches, possibly none
     InvalidPattern, // the pattern does not compile; `matches` is empty
-    GaveUp,         // a search hit the engine's step or memory limit; `matches` is empty
+    GaveUp,         // a search hit the engine's step or memory limit, or there were more
+                    // than maxMatches matches; `matches` is empty
 };
 
 // Collects the whole matches of `pattern` (case-sensitive) in `text`, as views into `text`. After
@@ -23,11 +24,17 @@ enum class SearchOutcome {
 // matches there and nothing before it is seen); after an empty match the rest starts one byte
 // later. A `limit` of -1 takes every match; any other value stops once that many are found, and
 // always takes the first match.
+// The search gives up (GaveUp) rather than collect more than `maxMatches` matches: an
+// empty pattern over a long text would otherwise give one array element per byte.
+inline constexpr size_t kMaxSearchMatches = size_t{1} << 22;
+
 SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int limit,
-                            std::vector<std::string_view> &matches);
+                            std::vector<std::string_view> &matches,
+                            size_t maxMatches = kMaxSearchMatches);
 
 // Replaces every match of `pattern` (case-insensitive) by `format` read with the "$" rules of
-// AppendReplacement. An invalid pattern or a search that gives up yields the text unchanged.
+// AppendReplacement. An invalid pattern, a search that gives up or a result that would grow
+// past the engine's bound yields the text unchanged.
 std::string ReplaceMatches(std::string_view text, std::string_view pattern,
                            std::string_view format);
 

@@ -246,6 +246,14 @@ TEST(RegexEngine, ReplaceLeavesOutputAloneOnFailure) {
     std::string out = "before";
     EXPECT_EQ(Replace(re, std::string(40, 'a') + "!", "x", out), RegexStatus::LimitExceeded);
     EXPECT_EQ(out, "before");
+    // "$`" after every byte grows with the square of the length: bounded.
+    RegexOptions bounded;
+    bounded.replaceGrowthLimit = 1000;
+    const Regex everywhere = Regex::Compile("", bounded);
+    EXPECT_EQ(Replace(everywhere, std::string(100, 'a'), "$`", out), RegexStatus::LimitExceeded);
+    EXPECT_EQ(out, "before");
+    EXPECT_EQ(Replace(everywhere, std::string(40, 'a'), "$`", out), RegexStatus::Matched);
+    EXPECT_EQ(out.size(), 40u + 40u * 41u / 2u);
     const Regex first = Regex::Compile("o");
     EXPECT_EQ(Replace(first, "foo", "0", out, false), RegexStatus::Matched);
     EXPECT_EQ(out, "f0o");

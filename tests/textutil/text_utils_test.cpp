@@ -43,6 +43,11 @@ TEST(SearchMatches, EmptyMatchesAdvanceOneByte) {
 }
 
 TEST(SearchMatches, FailuresAreReported) {
+    std::vector<std::string_view> views;
+    EXPECT_EQ(SearchMatches(std::string(100, 'x'), "", -1, views, 50), SearchOutcome::GaveUp);
+    EXPECT_TRUE(views.empty());
+    EXPECT_EQ(SearchMatches(std::string(100, 'x'), "", 20, views, 50), SearchOutcome::Ok);
+    EXPECT_EQ(views.size(), 20u);
     EXPECT_EQ(Search("abc", "(", -1, SearchOutcome::InvalidPattern), std::vector<std::string>{});
     EXPECT_EQ(Search(std::string(5000, 'a') + "!", "^(a|a)+$", -1, SearchOutcome::GaveUp),
               std::vector<std::string>{});
