@@ -830,8 +830,6 @@ void Interp::untrack(Object *o) {
 }
 
 void Interp::enter() {
-    char probe = 0;
-    stackBase = reinterpret_cast<uintptr_t>(&probe);
     depth = 0;
     frame = &globalFrame;
 }
@@ -841,6 +839,8 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
         throw named(err::WrongArgs, p.name);
     char probe = 0;
     uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
+    if (depth == 0) // the outermost call measures the stack from here, on whichever thread
+        stackBase = here;
     if (depth >= kMaxDepth || (stackBase > here && stackBase - here > kMaxStackBytes))
         raise(err::OutOfStack);
     constexpr int kInline = 8;
