@@ -1,6 +1,7 @@
 // libkestrun.so exports exactly the names of its export list, and nothing else.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -33,7 +34,9 @@ std::set<std::string> DefinedDynamicSymbols(const std::string &library) {
     while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
         std::istringstream fields(line);
         std::string address, type, name;
-        if (fields >> address >> type >> name) {
+        // Upper-case types are global symbols, the only ones another module can bind to.
+        if (fields >> address >> type >> name &&
+            std::isupper(static_cast<unsigned char>(type[0]))) {
             names.insert(name);
         }
     }
