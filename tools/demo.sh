@@ -93,6 +93,11 @@ show "$KESTRUN" StrCompare "kestrun" "kestrel"
 show "$KESTRUN" Permutation abc , 0
 show "$KESTRUN" Combination abcd " " 0
 
+echo "== VBScript =="
+show "$KESTRUN" RunVBScript 'x = 1 : y = x / 0'
+show "$KESTRUN" RunVBFunction 'Function Greet(name, n) : Greet = String(n, "*") & " 你好，" & name : End Function' Greet '世界|3'
+show "$KESTRUN" RunVBFunction_MT $'Function Sq(n) : Sq = n * n : End Function|Sq|\nFunction Sq(n) : Sq = n / 0 : End Function|Sq|' $'1|7\n1|8' '|'
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'

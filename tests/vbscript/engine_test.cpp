@@ -220,6 +220,7 @@ TEST(VbsErrors, OnErrorResumeNextAndErrObject) {
         {"x = 1\nErr.Raise 1000, , \"custom\"", 1000, 2},
         {"On Error Resume Next\nOn Error GoTo 0\nx = 1 / 0", 11, 3},
         {"x = Null\ny = CStr(x)", 94, 2},
+        {"For Each c In \"abc\"\nNext", 451, 1},
         {"Set x = 5", 424, 1},
         {"Set o = Nothing\nx = o.Foo", 91, 2},
         {"x = CreateObject(\"Excel.Application\")", 429, 1},
@@ -232,6 +233,7 @@ TEST(VbsCode, ExecuteExecuteGlobalAndEval) {
         {"ExecuteGlobal \"Function Sq(n) : Sq = n * n : End Function\"\nr = Sq(7)", "49"},
         {"r = Eval(\"1 + 2 * 3\")", "7"},
         {"x = 4 : r = Eval(\"x = 4\")", "True"},
+        {"For i = 1 To 2000 : Execute \"n = n + 1\" : Next : r = n", "2000"},
         {"Function F()\nDim y\ny = 3\nExecute \"y = y * 2\"\nF = y + Eval(\"y\")\nEnd Function\n"
          "r = F()",
          "12"},

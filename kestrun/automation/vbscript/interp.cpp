@@ -671,7 +671,7 @@ Flow ForEachStmt::exec(Interp &in) {
         return Flow::Normal;
     }
     if (!coll.isObject())
-        raise(err::ObjectRequired);
+        raise(err::NotCollection);
     if (!coll.o())
         raise(err::ObjectNotSet);
     std::vector<Value> items = coll.o()->enumerate(in);
@@ -939,7 +939,7 @@ int Interp::globalSlot(const std::u16string &lname, bool create) {
     return slot;
 }
 
-void Interp::install(std::unique_ptr<Program> prog, bool local) {
+void Interp::install(std::unique_ptr<Program> prog, bool keep) {
     for (auto &p : prog->procs)
         procs[p->lname] = p.get();
     for (auto &c : prog->classes)
@@ -947,20 +947,19 @@ void Interp::install(std::unique_ptr<Program> prog, bool local) {
     for (auto &g : prog->globals)
         if (!procs.count(g))
             globalSlot(g, true);
+    // Code that defines procedures or classes stays; code run by Execute/ExecuteGlobal that
+    // defines nothing goes away once it ran, so that running code in a loop does not pile up.
     Program *raw = prog.get();
-    bool keep = !prog->procs.empty() || !prog->classes.empty();
-    if (keep || !local)
+    if (keep || !prog->procs.empty() || !prog->classes.empty())
         programs.push_back(std::move(prog));
     // Statements of code run by Execute share the frame of the procedure that runs them.
     execBlock(raw->body);
-    if (!keep && local)
-        prog.reset();
 }
 
 void Interp::addCode(std::u16string_view code) {
     enter();
     try {
-        install(parseProgram(code), false);
+        install(parseProgram(code), true);
     } catch (ScriptError &e) {
         if (!e.line)
             e.line = curLine;
@@ -1021,7 +1020,7 @@ void Interp::execGlobal(std::u16string_view code) {
 void Interp::execLocal(std::u16string_view code) {
     ParseScope scope{frame->proc, frame->me ? frame->me->cls_ : nullptr};
     int line = curLine;
-    install(parseProgram(code, false, scope), frame != &globalFrame);
+    install(parseProgram(code, false, scope), false);
     curLine = line;
 }
 

@@ -106,7 +106,7 @@ public:
     double lastRnd = 0;
 
 private:
-    void install(std::unique_ptr<Program> prog, bool local);
+    void install(std::unique_ptr<Program> prog, bool keep);
     void enter();
 };
 
