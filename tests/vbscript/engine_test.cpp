@@ -28,6 +28,7 @@ TEST(VbsLexing, CompileErrorsCarryTheirLine) {
     ExpectErrors({
         {"x = 1\ny = \"open", 1033, 2},
         {"x = 1\nx = 2 3", 1025, 2},
+        {"x = 1 + _\n  2\ny = 1 / 0", 11, 3},
         {"x = 1\n\nIf x Then\nx = 2\n", 1014, 5},
         {"x = (1 + 2", 1006, 1},
         {"x = 1 +", 1023, 1},
@@ -87,6 +88,12 @@ TEST(VbsValues, StringsConcatenationAndPlus) {
         {"r = \"a\" & Empty & 1.5 & True", "a1.5True"},
         {"r = Empty + Empty", "0"},
         {"r = TypeName(Empty + Empty)", "Integer"},
+        // Appending in place must not change other holders of the same text.
+        {"t = \"a\" : s = t : s = s & \"b\" & 1 : r = t & s", "aab1"},
+        {"s = 5 : s = s & \"a\" : r = s & TypeName(s)", "5aString"},
+        {"s = Null : s = s & Null : r = IsNull(s)", "True"},
+        {"Function F(a) : a = a & \"!\" : F = a : End Function\nx = \"hi\" : y = F(x) : r = x & y",
+         "hi!hi!"},
     });
     ExpectErrors({{"x = \"abc\" + 1", 13, 1}});
 }
