@@ -57,7 +57,12 @@ struct RegexMatch {
     size_t End() const { return Position() + Length(); }
     bool GroupMatched(size_t i) const { return i < groups.size() && groups[i].matched; }
     // The text of group i; "" for an unset group or one the pattern does not have.
-    std::string_view Group(std::string_view subject, size_t i) const;
+    std::string_view Group(std::string_view subject, size_t i) const {
+        if (!GroupMatched(i) || groups[i].offset > subject.size()) {
+            return {};
+        }
+        return subject.substr(groups[i].offset, groups[i].length);
+    }
 };
 
 // Per-thread matching state (match data, limits, JIT stack). Reuse one for a run of searches
@@ -154,8 +159,6 @@ public:
     ReplacementFormat(std::string_view format, size_t groupCount);
     // Appends the replacement for `match` (found in `subject`) to `out`.
     void Append(std::string &out, std::string_view subject, const RegexMatch &match) const;
-    // The number of bytes Append would add.
-    size_t Size(std::string_view subject, const RegexMatch &match) const;
 
 private:
     enum class Kind : uint8_t { Literal, Group, Before, After };

@@ -63,6 +63,20 @@ CodePtr CompileRaw(std::string_view pattern, uint32_t flags, pcre2_compile_conte
     return code;
 }
 
+// Whether a match could begin with an LF byte. When the pattern's start information rules
+// that out, skipping the LF of a CRLF (see kLineBreakTail) can never lose a match.
+bool MayStartWithLineFeed(const pcre2_code *code) {
+    constexpr uint32_t kFixedFirstUnit = 1;
+    if (InfoU32(code, PCRE2_INFO_FIRSTCODETYPE) == kFixedFirstUnit) {
+        return InfoU32(code, PCRE2_INFO_FIRSTCODEUNIT) == '\n';
+    }
+    const uint8_t *bitmap = nullptr;
+    if (pcre2_pattern_info(code, PCRE2_INFO_FIRSTBITMAP, &bitmap) == 0 && bitmap != nullptr) {
+        return (bitmap['\n' / 8] & (1u << ('\n' % 8))) != 0;
+    }
+    return true;
+}
+
 bool IsLimitError(int rc) {
     return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
            rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
@@ -90,13 +104,6 @@ struct RegexScratch::Impl {
     uint32_t depthLimit = ~0u;
     uint32_t heapLimitKiB = ~0u;
 };
-
-std::string_view RegexMatch::Group(std::string_view subject, size_t i) const {
-    if (!GroupMatched(i) || groups[i].offset > subject.size()) {
-        return {};
-    }
-    return subject.substr(groups[i].offset, groups[i].length);
-}
 
 RegexScratch::RegexScratch() : impl_(std::make_unique<Impl>()) {}
 RegexScratch::~RegexScratch() = default;
@@ -139,7 +146,7 @@ Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
         return regex;
     }
     const uint32_t groups = InfoU32(code.get(), PCRE2_INFO_CAPTURECOUNT);
-    if (InfoU32(code.get(), PCRE2_INFO_HASCRORLF) == 0) {
+    if (InfoU32(code.get(), PCRE2_INFO_HASCRORLF) == 0 && MayStartWithLineFeed(code.get())) {
         for (std::string_view tail : {kLineBreakTail, kLineBreakTailAfterComment}) {
             std::string extended(pattern);
             extended.append(tail);
@@ -288,6 +295,7 @@ RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_vi
     const ReplacementFormat replacement(format, regex.GroupCount());
     const uint64_t limit = subject.size() + regex.Options().replaceGrowthLimit;
     std::string result;
+    result.reserve(subject.size());
     size_t copied = 0;
     bool any = false;
     bool tooLarge = false;
@@ -296,11 +304,13 @@ RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_vi
         [&](const RegexMatch &m) {
             const size_t at = std::max(m.Position(), copied);
             result.append(subject.substr(copied, at - copied));
-            if (replacement.Size(subject, m) > limit - std::min<uint64_t>(result.size(), limit)) {
+            // One replacement is at most twice the subject plus the format, so checking after
+            // it bounds the result just as well.
+            replacement.Append(result, subject, m);
+            if (result.size() > limit) {
                 tooLarge = true;
                 return false;
             }
-            replacement.Append(result, subject, m);
             copied = std::max(m.End(), copied);
             any = true;
             return global;

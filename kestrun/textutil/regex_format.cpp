@@ -87,27 +87,6 @@ void ReplacementFormat::Append(std::string &out, std::string_view subject,
     }
 }
 
-size_t ReplacementFormat::Size(std::string_view subject, const RegexMatch &match) const {
-    size_t size = 0;
-    for (const Piece &piece : pieces_) {
-        switch (piece.kind) {
-        case Kind::Literal:
-            size += piece.length;
-            break;
-        case Kind::Group:
-            size += match.Group(subject, piece.offset).size();
-            break;
-        case Kind::Before:
-            size += std::min(match.Position(), subject.size());
-            break;
-        case Kind::After:
-            size += match.End() < subject.size() ? subject.size() - match.End() : 0;
-            break;
-        }
-    }
-    return size;
-}
-
 void AppendReplacement(std::string &out, std::string_view format, std::string_view subject,
                        const RegexMatch &match) {
     const size_t groups = match.groups.empty() ? 0 : match.groups.size() - 1;

@@ -183,6 +183,11 @@ TEST(RegexEngine, JitAndInterpreterAgree) {
         "\\bfoo\\b",
         "[\\b]",
         "\\cJ",
+        "(?m)^",
+        "(?m)$",
+        "(?m)^\\s*\\w",
+        "(?i)B",
+        "\\n?b",
     };
     const std::vector<std::string> subjects = {
         "",
