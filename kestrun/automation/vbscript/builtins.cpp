@@ -1068,7 +1068,6 @@ Value fFormatDateTime(Interp &in, A a) {
     case 0:
         return Value::str(formatDate(d));
     case 1:
-        std::snprintf(buf, sizeof buf, "%d-%02d-%02d", y, m, dd);
         // Long date: year, month and day with the Chinese unit characters.
         return Value::str(asciiToU16(std::to_string(y)) + u"\u5E74" +
                           asciiToU16(std::to_string(m)) + u"\u6708" +

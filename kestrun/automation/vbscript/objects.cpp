@@ -139,10 +139,6 @@ int Dictionary::find(Interp &in, const Value &k) const {
     return it == index_.end() ? -1 : it->second;
 }
 
-void Dictionary::reindex() {
-    // Keys are recomputed lazily by the callers; only indices shift here.
-}
-
 Value Dictionary::get(Interp &in, std::u16string_view name, Args args) {
     auto arrayOf = [](std::vector<Value> items) {
         auto *a = new ArrayRep;

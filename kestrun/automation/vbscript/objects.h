@@ -52,7 +52,6 @@ public:
 private:
     std::u16string keyOf(Interp &in, const Value &k) const;
     int find(Interp &in, const Value &k) const;
-    void reindex();
 
     struct Entry {
         Value key, item;

@@ -665,9 +665,7 @@ private:
         next();
         auto st = std::make_unique<DoStmt>(line);
         st->cond = parseExpr();
-        ++whileDepth_;
         st->body = parseBlock();
-        --whileDepth_;
         expectKw(u"wend", err::ExpWend);
         return st;
     }
@@ -1167,7 +1165,7 @@ private:
     ClassDef *cls_ = nullptr;
     ExprPtr injected_;
     std::vector<PendingName> topNames_, procNames_, classNames_;
-    int forDepth_ = 0, doDepth_ = 0, whileDepth_ = 0;
+    int forDepth_ = 0, doDepth_ = 0;
     int nest_ = 0;
     std::vector<ExprPtr> discarded_;
 };
