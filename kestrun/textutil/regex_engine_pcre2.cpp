@@ -42,6 +42,41 @@ constexpr std::string_view kLineBreakTail = "\\E(?:(?!)\\n)?";
 // The same, for a pattern that ends inside an extended-mode "#" comment.
 constexpr std::string_view kLineBreakTailAfterComment = "\n\\E(?:(?!)\\n)?";
 
+// ECMAScript reads "\v" as the vertical tab alone; PCRE2 reads it as every vertical space,
+// including the byte 85 hex, which in GBK text is a lead byte. Rewrites each "\v" escape to
+// "\x0B", leaving \Q...\E quotations and the character after "\c" alone. Returns whether
+// anything changed.
+bool RewriteVerticalTab(std::string_view pattern, std::string &out) {
+    out.clear();
+    out.reserve(pattern.size() + 8);
+    bool changed = false;
+    size_t i = 0;
+    while (i < pattern.size()) {
+        const char c = pattern[i];
+        if (c != '\\' || i + 1 >= pattern.size()) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        const char next = pattern[i + 1];
+        if (next == 'v') {
+            out.append("\\x0B");
+            changed = true;
+            i += 2;
+        } else if (next == 'Q') {
+            const size_t end = pattern.find("\\E", i + 2);
+            const size_t stop = end == std::string_view::npos ? pattern.size() : end + 2;
+            out.append(pattern.substr(i, stop - i));
+            i = stop;
+        } else {
+            const size_t length = next == 'c' ? 3 : 2; // \cX: X is taken as it is
+            out.append(pattern.substr(i, std::min(length, pattern.size() - i)));
+            i += length;
+        }
+    }
+    return changed;
+}
+
 std::string ErrorText(int code) {
     PCRE2_UCHAR buffer[256];
     const int n = pcre2_get_error_message(code, buffer, sizeof buffer);
@@ -137,10 +172,19 @@ Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
         flags |= PCRE2_MULTILINE;
     }
 
+    const std::string_view given = pattern;
+    std::string rewritten;
+    if (RewriteVerticalTab(given, rewritten)) {
+        pattern = rewritten;
+    }
     int error = 0;
     size_t errorOffset = 0;
     CodePtr code = CompileRaw(pattern, flags, context.get(), error, errorOffset);
     if (!code) {
+        if (pattern.data() != given.data()) {
+            // Report the error at its place in the pattern as given.
+            CompileRaw(given, flags, context.get(), error, errorOffset);
+        }
         impl.errorMessage = ErrorText(error);
         impl.errorOffset = errorOffset;
         return regex;
