@@ -94,26 +94,31 @@ TEST(ImagingExports, RoundTripsThroughEveryFormat) {
         std::string text;
         int32_t size;
         int32_t level;
+        bool everyPath; // the large symbols take one path each to keep the test quick
     };
-    const Case cases[] = {{"Hello, QR!", 1, 0},
-                          {chinese, 0, 1},
-                          {chinese, 10, 2},
-                          {longText, 0, 3},
-                          {std::string(300, 'x'), 25, 0}};
+    const Case cases[] = {{"Hello, QR!", 1, 0, true},
+                          {chinese, 0, 1, true},
+                          {chinese, 10, 2, true},
+                          {longText, 0, 3, false},
+                          {std::string(300, 'x'), 25, 0, false}};
     int n = 0;
     for (const Case &c : cases) {
         const std::string name = "c" + std::to_string(n++);
+        // JPEG from MakeQRCode, scanned with the global-histogram binarizer.
+        ASSERT_EQ(Make(c.text, dir / (name + ".jpeg"), c.size, c.level, 95), kOk) << name;
+        Scan s = ScanFile(dir / (name + ".jpeg"), 0, 0);
+        EXPECT_EQ(s.text, c.text) << name;
+        EXPECT_EQ(s.error, "");
+        if (!c.everyPath) {
+            continue;
+        }
         // BMP straight from MakeQRCode, then converted to JPEG and scanned.
         ASSERT_EQ(Make(c.text, dir / (name + ".bmp"), c.size, c.level), kOk) << name;
         ASSERT_EQ(ToJpg(dir / (name + ".bmp"), dir / (name + "-from-bmp.jpg")), kOk);
-        Scan s = ScanFile(dir / (name + "-from-bmp.jpg"), 1, 0);
-        EXPECT_EQ(s.text, c.text) << name;
-        EXPECT_EQ(s.error, "");
-        // JPEG from MakeQRCode, through BMP and back to JPEG, scanned with both binarizers.
-        ASSERT_EQ(Make(c.text, dir / (name + ".jpeg"), c.size, c.level, 95), kOk);
+        EXPECT_EQ(ScanFile(dir / (name + "-from-bmp.jpg"), 1, 0).text, c.text) << name;
+        // The JPEG through BMP and back to JPEG, scanned with the hybrid binarizer (True).
         ASSERT_EQ(ToBmp(dir / (name + ".jpeg"), dir / (name + "-2.bmp")), kOk);
         ASSERT_EQ(ToJpg(dir / (name + "-2.bmp"), dir / (name + "-2.jpg"), 100), kOk);
-        EXPECT_EQ(ScanFile(dir / (name + ".jpeg"), 0, 0).text, c.text) << name;
         EXPECT_EQ(ScanFile(dir / (name + "-2.jpg"), -1, 0).text, c.text) << name;
     }
     // The PNG path, and GBK content read with utf8 = 1 (not UTF-8: invalid bytes become "?").
@@ -223,8 +228,9 @@ TEST(ImagingExports, DamagedFilesNeverCrashAnExport) {
             0, 1, 2, 10, 30, 60, 200, seed.bytes.size() / 2, seed.bytes.size() - 1};
         for (size_t len : lengths) {
             std::string damaged = seed.bytes.substr(0, std::min(len, seed.bytes.size()));
-            if (len > 40) {
-                damaged[len / 3] = char(damaged[len / 3] ^ 0xFF); // a flipped byte too
+            if (damaged.size() > 40) {
+                const size_t at = damaged.size() / 3; // a flipped byte too
+                damaged[at] = char(damaged[at] ^ 0xFF);
             }
             const std::string source = dir / (std::string("d.") + seed.extension);
             WriteFile(source, damaged);
