@@ -219,6 +219,9 @@ TEST(VbsEngine, RunCallsAFunctionWithArgumentsAndKeepsState) {
     } catch (const ScriptError &e) {
         EXPECT_EQ(e.number, 450);
     }
+    // On Error Resume Next lasts for the block that said it.
+    in.addCode(u"On Error Resume Next\nq = 1 / 0");
+    EXPECT_THROW(in.addCode(u"q = 1 / 0"), ScriptError);
     // A second block's lines count from 1 again.
     try {
         in.addCode(u"y = 1\n\nz = 1 / 0");

@@ -113,6 +113,16 @@ TEST_F(VbsExports, RunVBFunctionReturnsValuesAndOwnsNothing) {
     EXPECT_EQ(RunVBFunction(script.ref(), obj.ref(), noArgs.ref(), &result, error.ref()), 1);
     EXPECT_EQ(result.vt, VT_DISPATCH);
     EXPECT_NE(result.pdispVal, nullptr);
+    // Handed back in as an argument it arrives as Nothing: another engine cannot drive it.
+    vbhost::String isNothing("Function IsNo(o) : IsNo = (o Is Nothing) : End Function"),
+        isNo("IsNo");
+    vbhost::Array objArgs;
+    objArgs.CreateVariants({{1, 0}});
+    SafeArrayPutElement(objArgs.get(), &i0, &result);
+    VariantClear(&result);
+    EXPECT_EQ(RunVBFunction(isNothing.ref(), isNo.ref(), objArgs.ref(), &result, error.ref()), 1);
+    EXPECT_EQ(result.vt, VT_BOOL);
+    EXPECT_EQ(result.boolVal, VARIANT_TRUE);
     VariantClear(&result);
     // RunVBFunction allows user interface; without a display the dialog answers OK.
     EXPECT_EQ(RunVBFunction(script.ref(), ask.ref(), nullptr, &result, error.ref()), 1);

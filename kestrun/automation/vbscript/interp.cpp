@@ -831,6 +831,7 @@ void Interp::untrack(Object *o) {
 
 void Interp::enter() {
     depth = 0;
+    globalFrame.resumeNext = false; // On Error Resume Next lasts for one block of code
     frame = &globalFrame;
 }
 

@@ -186,6 +186,11 @@ Value FromVariant(const VARIANT &v) {
         return numberValue(static_cast<double>(v.llVal));
     case VT_UI8:
         return numberValue(static_cast<double>(v.ullVal));
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+        // Objects of other components cannot be driven from a script engine of this library;
+        // they arrive as Nothing.
+        return Value::nothing();
     case VT_DECIMAL: {
         double d = static_cast<double>(v.decVal.Lo64) +
                    static_cast<double>(v.decVal.Hi32) * 18446744073709551616.0;

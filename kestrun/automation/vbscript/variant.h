@@ -10,7 +10,7 @@
 namespace kestrun::vbscript {
 
 // Reads a VARIANT (by-reference variants followed, arrays copied). Strings are UTF-16.
-// Interface pointers and kinds the language has no subtype for become Empty.
+// Interface pointers become Nothing; kinds the language has no subtype for become Empty.
 Value FromVariant(const VARIANT &v);
 
 // Writes `value` into `target` (which must be empty or cleared). Strings become UTF-16 BSTRs,
