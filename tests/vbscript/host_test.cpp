@@ -28,6 +28,17 @@ TEST(VbsHost, RunScriptReportsLineNumberAndDescriptionInGbk) {
     EXPECT_EQ(ScriptErrorMessage(record), Utf8ToAnsi("-2147221503-行7发生错误。中"));
 }
 
+TEST(VbsHost, AscAndChrUseTheAnsiCodePage) {
+    FunctionResult result;
+    std::string error;
+    ASSERT_EQ(RunFunction(Utf8ToAnsi("Function F : F = Asc(\"中\") & \",\" & Chr(-10544) & "
+                                     "Chr(65) & \",\" & Asc(\"A\") : End Function"),
+                          "F", {}, result, error),
+              1)
+        << error;
+    EXPECT_EQ(result.value.s(), u"-10544,\u4E2DA,65");
+}
+
 TEST(VbsHost, RunFunctionKeepsObjectsAliveWithTheirEngine) {
     FunctionResult result;
     std::string error;
