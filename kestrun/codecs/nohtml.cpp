@@ -60,6 +60,8 @@ const std::array<Regex, kPatternStages.size()> &CompiledStages() {
         for (size_t i = 0; i < kPatternStages.size(); ++i) {
             RegexOptions options;
             options.caseless = kPatternStages[i].caseless;
+            // These four patterns are checked against the plain interpreter in the tests.
+            options.startOptimizations = true;
             out[i] = Regex::Compile(kPatternStages[i].pattern, options);
         }
         return out;

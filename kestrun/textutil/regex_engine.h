@@ -23,6 +23,10 @@ struct RegexOptions {
     bool caseless = false;  // ASCII letters match either case
     bool multiline = false; // ^ and $ also match after / before a line break (CR or LF)
     bool useJit = true;     // compile to machine code where the platform allows it
+    // PCRE2's start-of-match optimisations (scanning for a first byte, giving up early on
+    // repeats that failed before). Its JIT code (10.42) applies them wrongly to some patterns
+    // ("(?:a|)b*a" does not find "a"), so they are off unless a fixed, tested pattern asks.
+    bool startOptimizations = false;
     // Backtracking steps one Find may take before giving up (counted across start positions).
     uint32_t matchLimit = 10'000'000;
     // Nesting depth of backtracking points one Find may reach.

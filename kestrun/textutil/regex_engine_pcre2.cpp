@@ -42,37 +42,73 @@ constexpr std::string_view kLineBreakTail = "\\E(?:(?!)\\n)?";
 // The same, for a pattern that ends inside an extended-mode "#" comment.
 constexpr std::string_view kLineBreakTailAfterComment = "\n\\E(?:(?!)\\n)?";
 
-// ECMAScript reads "\v" as the vertical tab alone; PCRE2 reads it as every vertical space,
-// including the byte 85 hex, which in GBK text is a lead byte. Rewrites each "\v" escape to
-// "\x0B", leaving \Q...\E quotations and the character after "\c" alone. Returns whether
-// anything changed.
-bool RewriteVerticalTab(std::string_view pattern, std::string &out) {
+// Multiline ^ and $ as ECMAScript defines them: at the start (end) of the text or after
+// (before) any CR or LF. PCRE2's own multiline rules treat CR LF as one line break and handle
+// the place between its two bytes differently in the interpreter and in JIT code.
+constexpr std::string_view kLineStart = "(?<![^\\r\\n])";
+constexpr std::string_view kLineEnd = "(?![^\\r\\n])";
+
+// Rewrites the pattern where PCRE2 would read ECMAScript syntax differently: each "\v" escape
+// becomes "\x0B" (ECMAScript's vertical tab alone; PCRE2 means every vertical space, including
+// the byte 85 hex, a GBK lead byte), and with `multiline` each ^ and $ outside a character class
+// becomes kLineStart / kLineEnd. \Q...\E quotations, the byte after "\c", POSIX classes such as
+// [:alpha:] and the option group "(?^" are left alone. Returns whether anything changed.
+bool RewriteForEcmaScript(std::string_view pattern, bool multiline, std::string &out) {
     out.clear();
-    out.reserve(pattern.size() + 8);
+    out.reserve(pattern.size() + 16);
     bool changed = false;
+    bool inClass = false;
     size_t i = 0;
     while (i < pattern.size()) {
         const char c = pattern[i];
-        if (c != '\\' || i + 1 >= pattern.size()) {
-            out.push_back(c);
+        if (c == '\\' && i + 1 < pattern.size()) {
+            const char next = pattern[i + 1];
+            if (next == 'v') {
+                out.append("\\x0B");
+                changed = true;
+                i += 2;
+            } else if (next == 'Q') {
+                const size_t end = pattern.find("\\E", i + 2);
+                const size_t stop = end == std::string_view::npos ? pattern.size() : end + 2;
+                out.append(pattern.substr(i, stop - i));
+                i = stop;
+            } else {
+                const size_t length = next == 'c' ? 3 : 2; // \cX: X is taken as it is
+                out.append(pattern.substr(i, std::min(length, pattern.size() - i)));
+                i += length;
+            }
+            continue;
+        }
+        if (inClass) {
+            if (c == '[' && i + 1 < pattern.size() && pattern[i + 1] == ':') {
+                const size_t end = pattern.find(":]", i + 2);
+                if (end != std::string_view::npos) {
+                    out.append(pattern.substr(i, end + 2 - i));
+                    i = end + 2;
+                    continue;
+                }
+            }
+            inClass = c != ']'; // with empty classes allowed, the first ] always closes
+        } else if (c == '[') {
+            inClass = true;
+            if (i + 1 < pattern.size() && pattern[i + 1] == '^') {
+                out.append("[^");
+                i += 2;
+                continue;
+            }
+        } else if (multiline && c == '^' && !out.ends_with("(?")) {
+            out.append(kLineStart);
+            changed = true;
+            ++i;
+            continue;
+        } else if (multiline && c == '$') {
+            out.append(kLineEnd);
+            changed = true;
             ++i;
             continue;
         }
-        const char next = pattern[i + 1];
-        if (next == 'v') {
-            out.append("\\x0B");
-            changed = true;
-            i += 2;
-        } else if (next == 'Q') {
-            const size_t end = pattern.find("\\E", i + 2);
-            const size_t stop = end == std::string_view::npos ? pattern.size() : end + 2;
-            out.append(pattern.substr(i, stop - i));
-            i = stop;
-        } else {
-            const size_t length = next == 'c' ? 3 : 2; // \cX: X is taken as it is
-            out.append(pattern.substr(i, std::min(length, pattern.size() - i)));
-            i += length;
-        }
+        out.push_back(c);
+        ++i;
     }
     return changed;
 }
@@ -168,13 +204,13 @@ Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
     if (options.caseless) {
         flags |= PCRE2_CASELESS;
     }
-    if (options.multiline) {
-        flags |= PCRE2_MULTILINE;
+    if (!options.startOptimizations) {
+        flags |= PCRE2_NO_START_OPTIMIZE;
     }
-
+    // Multiline mode is carried out by the rewrite, not by PCRE2's flag.
     const std::string_view given = pattern;
     std::string rewritten;
-    if (RewriteVerticalTab(given, rewritten)) {
+    if (RewriteForEcmaScript(given, options.multiline, rewritten)) {
         pattern = rewritten;
     }
     int error = 0;
@@ -206,7 +242,10 @@ Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
         }
     }
     impl.groupCount = groups;
-    if (options.useJit) {
+    // PCRE2's JIT code (10.42) fails a repeated back reference to a group that is unset, as in
+    // "\1+(a)", where the interpreter lets it match the empty string; patterns with back
+    // references therefore always run in the interpreter.
+    if (options.useJit && InfoU32(code.get(), PCRE2_INFO_BACKREFMAX) == 0) {
         impl.jit = pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE) == 0;
     }
     impl.code = std::move(code);

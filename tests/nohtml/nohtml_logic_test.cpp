@@ -1,6 +1,8 @@
-// The entity and white-space stages against a step-by-step reference built on TextBuffer.
+// NoHTML's stages against references: the pattern stages run by the plain interpreter without
+// start-of-match optimisations, the text stages as step-by-step TextBuffer replacements.
 #include "kestrun/codecs/nohtml.h"
 #include "kestrun/interop/strings.h"
+#include "kestrun/textutil/regex_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -68,4 +70,70 @@ TEST(NoHtmlTextStages, MatchTheStepByStepReference) {
         }
     }
     EXPECT_EQ(kestrun::codecs::DecodeAndCollapse("a  b&amp;", 3), "a  b&amp;");
+}
+
+namespace {
+
+// The pattern stages with the engine's most literal settings: no JIT code, no start-of-match
+// optimisations.
+std::string PlainPatternStages(std::string text, int16_t options) {
+    using namespace kestrun::textutil;
+    const int16_t bits = options >= 1 && options <= 15 ? options : 0;
+    const struct {
+        const char *pattern;
+        bool caseless;
+        int16_t option;
+    } stages[] = {
+        {R"((\<style(.*?)\>[^]*?\<\/style>))", true, 1},
+        {R"((\<script(.*?)\>[^]*?\<\/script>))", true, 2},
+        {R"((\<.[^\<]*\>))", false, 0},
+        {R"((\<\/[^\<]*\>))", false, 0},
+    };
+    for (const auto &stage : stages) {
+        if (stage.option != 0 && (bits & stage.option) == 0) {
+            continue;
+        }
+        RegexOptions plain;
+        plain.useJit = false;
+        plain.caseless = stage.caseless;
+        std::string out;
+        if (Replace(Regex::Compile(stage.pattern, plain), text, " ", out) == RegexStatus::Matched) {
+            text.swap(out);
+        }
+    }
+    return kestrun::codecs::DecodeAndCollapse(std::move(text), options);
+}
+
+} // namespace
+
+TEST(NoHtmlPatternStages, MatchThePlainInterpreter) {
+    const std::vector<std::string> pieces = {
+        "<style>",   "<STYLE type=x>",
+        "</style>",  "</Style >",
+        "<script>",  "<SCRIPT\n>",
+        "</script>", "</scripT>",
+        "<",         ">",
+        "</",        "<b>",
+        "</b>",      "<\n>",
+        "< >",       "<<",
+        ">>",        "a",
+        " ",         "\r\n",
+        "\n",        "&amp;",
+        "&lt;",      "\xC4\xE3",
+        "style",     "/",
+        "<style",
+    };
+    std::mt19937 rng(777);
+    std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
+    std::uniform_int_distribution<int> length(0, 30);
+    std::uniform_int_distribution<int> option(0, 15);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        for (int n = length(rng); n > 0; --n) {
+            text += pieces[pick(rng)];
+        }
+        const auto options = static_cast<int16_t>(option(rng));
+        ASSERT_EQ(kestrun::codecs::NoHtml(text, options), PlainPatternStages(text, options))
+            << "options " << options << " text [" << text << "]";
+    }
 }

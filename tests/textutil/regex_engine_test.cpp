@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,13 @@ TEST(RegexEngine, EcmaScriptFlavourOverBytes) {
         ml.multiline = true;
         EXPECT_EQ(AllMatches("^\\w+$", "ab\r\ncd\ref", ml),
                   (std::vector<std::string>{"0:ab", "4:cd", "7:ef"}));
+        // ^ and $ at every CR and LF, also between the two bytes of CR LF.
+        EXPECT_EQ(AllMatches("^", "a\r\nb", ml), (std::vector<std::string>{"0:", "2:", "3:"}));
+        EXPECT_EQ(AllMatches("$", "a\r\nb", ml), (std::vector<std::string>{"1:", "2:", "4:"}));
+        EXPECT_EQ(AllMatches("^\\n", "a\r\n\nb", ml), (std::vector<std::string>{"2:\n", "3:\n"}));
+        EXPECT_EQ(AllMatches("[$^]", "$^", ml), (std::vector<std::string>{"0:$", "1:^"}));
+        EXPECT_EQ(AllMatches("[[:alpha:]^]+$", "ab^\nc", ml),
+                  (std::vector<std::string>{"0:ab^", "4:c"}));
         // Each byte is one character: a GBK character is two of them.
         const std::string ni = "\xC4\xE3"; // 你
         EXPECT_EQ(AllMatches("^.$", ni, o), std::vector<std::string>{});
@@ -132,10 +140,6 @@ TEST(RegexEngine, KnownDeparturesFromEcmaScript) {
     RegexMatch m;
     ASSERT_EQ(repeated.Find("ab", 0, m), RegexStatus::Matched);
     EXPECT_TRUE(m.GroupMatched(1));
-    // In multiline mode CR LF is one line break: ^ does not match between its two bytes.
-    RegexOptions ml;
-    ml.multiline = true;
-    EXPECT_EQ(AllMatches("^", "a\r\nb", ml), (std::vector<std::string>{"0:", "3:"}));
 }
 
 TEST(RegexEngine, GroupsDistinguishUnsetFromEmpty) {
@@ -241,6 +245,48 @@ TEST(RegexEngine, JitAndInterpreterAgree) {
         for (const auto &s : subjects) {
             EXPECT_EQ(AllMatches(p, s, WithJit(false)), AllMatches(p, s, WithJit(true)))
                 << p << " / " << s;
+        }
+    }
+}
+
+TEST(RegexEngine, PatternsThatPcreJitGetsWrongStillMatch) {
+    for (bool jit : {false, true}) {
+        SCOPED_TRACE(jit);
+        EXPECT_EQ(AllMatches("(?:a|)b*a", "a", WithJit(jit)), std::vector<std::string>{"0:a"});
+        EXPECT_EQ(AllMatches("(?:a|)\\n*?a", "xa", WithJit(jit)), std::vector<std::string>{"1:a"});
+        EXPECT_EQ(AllMatches("\\1+(a)", "xa", WithJit(jit)), std::vector<std::string>{"1:a"});
+        EXPECT_EQ(AllMatches("\\1{2}(a)", "a", WithJit(jit)), std::vector<std::string>{"0:a"});
+    }
+}
+
+TEST(RegexEngine, JitAndInterpreterAgreeOnRandomPatterns) {
+    const std::vector<std::string> atoms = {
+        "a",      "b",     ".",      "\\s",    "\\W", "[^a]",   "[\\r\\n]", "\\b",
+        "^",      "$",     "(a|b)",  "(?:ab)", "\\1", "[^]",    "\\d",      "\xC4",
+        "(?=a)",  "(?!b)", "x",      "|",      "\\B", "(?<=a)", "[a-c]",    "(a*)",
+        "(?:a|)", "\\n",   "[^\\s]", "(?i:A)", "\\2", "((b)?)"};
+    const std::vector<std::string> quantifiers = {"", "", "*", "+", "?", "*?", "{1,2}"};
+    const std::string alphabet = "ab \r\n1\xC4\xE3x";
+    std::mt19937 rng(2024);
+    const auto pick = [&rng](size_t n) {
+        return std::uniform_int_distribution<size_t>(0, n - 1)(rng);
+    };
+    for (int round = 0; round < 2000; ++round) {
+        std::string pattern;
+        for (size_t n = 1 + pick(4); n > 0; --n) {
+            pattern += atoms[pick(atoms.size())] + quantifiers[pick(quantifiers.size())];
+        }
+        std::string subject;
+        for (size_t n = pick(24); n > 0; --n) {
+            subject += alphabet[pick(alphabet.size())];
+        }
+        for (bool multiline : {false, true}) {
+            RegexOptions jit = WithJit(true);
+            RegexOptions interpreted = WithJit(false);
+            jit.multiline = interpreted.multiline = multiline;
+            jit.caseless = interpreted.caseless = (round % 3) == 0;
+            ASSERT_EQ(AllMatches(pattern, subject, interpreted), AllMatches(pattern, subject, jit))
+                << pattern;
         }
     }
 }
