@@ -10,6 +10,7 @@
 // belongs to one thread at a time. No function here throws except std::bad_alloc.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -27,7 +28,12 @@ struct RegexOptions {
     // repeats that failed before). Its JIT code (10.42) applies them wrongly to some patterns
     // ("(?:a|)b*a" does not find "a"), so they are off unless a fixed, tested pattern asks.
     bool startOptimizations = false;
-    // Backtracking steps one Find may take before giving up (counted across start positions).
+    // Without them, the engine still skips start positions where no match can begin (bytes
+    // that cannot start one, a byte that every match contains but the text lacks). Tests turn
+    // this off to compare with the plainest search.
+    bool skipHopelessStarts = true;
+    // Backtracking steps a search may take before giving up (counted over runs of start
+    // positions, all of them for texts up to some megabytes).
     uint32_t matchLimit = 10'000'000;
     // Nesting depth of backtracking points one Find may reach.
     uint32_t depthLimit = 10'000'000;
@@ -36,12 +42,16 @@ struct RegexOptions {
     // How much larger than its subject the result of Replace may grow ("$`" in the format can
     // make it grow with the square of the subject's length).
     uint64_t replaceGrowthLimit = uint64_t{256} * 1024 * 1024;
+    // Wall-clock time for one Find, or for one whole ForEachMatch / Replace loop. Some
+    // searches make little backtracking but rescan the text from every start position ("x*z"
+    // over a long run of x takes time with the square of the length); this ends them.
+    uint32_t timeLimitMs = 5000;
 };
 
 enum class RegexStatus {
     Matched,       // `match` describes the match
     NoMatch,       // no match at or after the start offset
-    LimitExceeded, // the search gave up: step, depth or memory limit reached
+    LimitExceeded, // the search gave up: step, depth, memory or time limit reached
     Failed,        // any other failure (pattern not compiled, start past the end, no memory)
 };
 
@@ -79,6 +89,12 @@ public:
     RegexScratch &operator=(RegexScratch &&) noexcept;
     RegexScratch(const RegexScratch &) = delete;
     RegexScratch &operator=(const RegexScratch &) = delete;
+
+    // A deadline shared by every Find made with this scratch until cleared (ForEachMatch and
+    // Replace set one for their whole loop); without one each Find has its own time limit.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline);
+    void ClearDeadline();
+    bool HasDeadline() const;
 
     struct Impl;
 
@@ -134,6 +150,20 @@ RegexStatus ForEachMatch(const Regex &regex, std::string_view subject, OnMatch &
                          size_t start = 0, RegexScratch *scratchToUse = nullptr) {
     RegexScratch ownScratch;
     RegexScratch &scratch = scratchToUse != nullptr ? *scratchToUse : ownScratch;
+    // One time limit for the whole loop, unless the caller has set a deadline already.
+    struct DeadlineOwner {
+        RegexScratch *scratch = nullptr;
+        ~DeadlineOwner() {
+            if (scratch != nullptr) {
+                scratch->ClearDeadline();
+            }
+        }
+    } owner;
+    if (!scratch.HasDeadline()) {
+        scratch.SetDeadline(std::chrono::steady_clock::now() +
+                            std::chrono::milliseconds(regex.Options().timeLimitMs));
+        owner.scratch = &scratch;
+    }
     RegexMatch match;
     size_t pos = start;
     while (pos <= subject.size()) {

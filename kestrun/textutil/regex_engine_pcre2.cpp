@@ -8,6 +8,10 @@
 #include "regex_engine.h"
 
 #include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <optional>
 
 namespace kestrun::textutil {
 namespace {
@@ -30,9 +34,18 @@ struct JitStackFree {
 
 using CodePtr = std::unique_ptr<pcre2_code, CodeFree>;
 
+// What every match of a pattern begins with and contains, for skipping hopeless start
+// positions. Letters count in either case (the pattern may be caseless in parts).
+struct StartInfo {
+    int first = -1;         // the byte every match starts with, -1 when none
+    bool hasBitmap = false; // else: the set of bytes a match can start with
+    std::array<uint8_t, 32> bitmap{};
+    int required = -1; // a byte every match contains, -1 when none
+};
+
 constexpr uint32_t kCompileFlags = PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
                                    PCRE2_MATCH_UNSET_BACKREF | PCRE2_DOLLAR_ENDONLY |
-                                   PCRE2_NEVER_UTF | PCRE2_NEVER_UCP;
+                                   PCRE2_NEVER_UTF | PCRE2_NEVER_UCP | PCRE2_USE_OFFSET_LIMIT;
 
 // With CR+LF line breaks PCRE2's interpreter (not its JIT) skips the LF of a CRLF after an
 // attempt at the CR fails, unless the pattern mentions CR or LF explicitly; "\WA" would then
@@ -153,6 +166,65 @@ bool IsLimitError(int rc) {
            rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
 }
 
+bool IsLetter(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Whether byte `c` is `unit`, in either case for a letter.
+bool SameUnit(unsigned char c, int unit) {
+    return IsLetter(unit) ? (c | 0x20) == (unit | 0x20) : c == unit;
+}
+
+// The first position at or after `from` holding `unit` (either case for a letter), or npos.
+size_t FindUnit(std::string_view text, size_t from, int unit) {
+    if (!IsLetter(unit)) {
+        const void *hit = memchr(text.data() + from, unit, text.size() - from);
+        return hit == nullptr ? std::string_view::npos
+                              : static_cast<size_t>(static_cast<const char *>(hit) - text.data());
+    }
+    for (size_t i = from; i < text.size(); ++i) {
+        if (SameUnit(static_cast<unsigned char>(text[i]), unit)) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+StartInfo ReadStartInfo(const pcre2_code *code) {
+    StartInfo info;
+    constexpr uint32_t kFixedUnit = 1;
+    if (InfoU32(code, PCRE2_INFO_FIRSTCODETYPE) == kFixedUnit) {
+        info.first = static_cast<int>(InfoU32(code, PCRE2_INFO_FIRSTCODEUNIT));
+    } else {
+        const uint8_t *bitmap = nullptr;
+        if (pcre2_pattern_info(code, PCRE2_INFO_FIRSTBITMAP, &bitmap) == 0 && bitmap != nullptr) {
+            info.hasBitmap = true;
+            std::copy(bitmap, bitmap + info.bitmap.size(), info.bitmap.begin());
+        }
+    }
+    if (InfoU32(code, PCRE2_INFO_LASTCODETYPE) == kFixedUnit) {
+        info.required = static_cast<int>(InfoU32(code, PCRE2_INFO_LASTCODEUNIT));
+    }
+    return info;
+}
+
+// The first position at or after `from` where a match could start, or npos when none can.
+size_t SkipToStart(const StartInfo &info, std::string_view text, size_t from) {
+    if (info.first >= 0) {
+        return FindUnit(text, from, info.first);
+    }
+    if (info.hasBitmap) {
+        for (size_t i = from; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if ((info.bitmap[c / 8] & (1u << (c % 8))) != 0) {
+                return i;
+            }
+        }
+        return std::string_view::npos;
+    }
+    return from;
+}
+
 } // namespace
 
 struct Regex::Impl {
@@ -162,6 +234,7 @@ struct Regex::Impl {
     size_t errorOffset = 0;
     size_t groupCount = 0;
     bool jit = false;
+    StartInfo start;
 };
 
 struct RegexScratch::Impl {
@@ -170,6 +243,11 @@ struct RegexScratch::Impl {
     uint32_t dataPairs = 0;
     std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack;
     uint32_t jitStackKiB = 0;
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    // Where the required byte was last found, in which subject.
+    const char *requiredText = nullptr;
+    size_t requiredLength = 0;
+    size_t requiredAt = 0;
     // Limits last written into `context` (all-ones: none yet).
     uint32_t matchLimit = ~0u;
     uint32_t depthLimit = ~0u;
@@ -225,8 +303,21 @@ Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
         impl.errorOffset = errorOffset;
         return regex;
     }
+    // PCRE2 works out what a match starts with and contains only with its start optimisations
+    // on; without them a second compilation, used for nothing else, supplies it.
+    CodePtr infoCode;
+    if (!options.startOptimizations) {
+        int ignoredError = 0;
+        size_t ignoredOffset = 0;
+        infoCode = CompileRaw(pattern, flags & ~PCRE2_NO_START_OPTIMIZE, context.get(),
+                              ignoredError, ignoredOffset);
+        if (infoCode && options.skipHopelessStarts) {
+            impl.start = ReadStartInfo(infoCode.get());
+        }
+    }
+    const pcre2_code *startCode = infoCode ? infoCode.get() : code.get();
     const uint32_t groups = InfoU32(code.get(), PCRE2_INFO_CAPTURECOUNT);
-    if (InfoU32(code.get(), PCRE2_INFO_HASCRORLF) == 0 && MayStartWithLineFeed(code.get())) {
+    if (InfoU32(code.get(), PCRE2_INFO_HASCRORLF) == 0 && MayStartWithLineFeed(startCode)) {
         for (std::string_view tail : {kLineBreakTail, kLineBreakTailAfterComment}) {
             std::string extended(pattern);
             extended.append(tail);
@@ -283,6 +374,59 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
     return Find(subject, start, match, scratch);
 }
 
+namespace {
+
+// One pcre2 search over start positions from `start` up to the offset limit set in the
+// context: JIT code first where there is some, the interpreter where the JIT gives up.
+int MatchOnce(const pcre2_code *code, bool jit, const RegexOptions &o, RegexScratch::Impl &s,
+              PCRE2_SPTR bytes, size_t length, size_t start) {
+    if (jit) {
+        // JIT code first runs on a small stack of its own (32 KiB on the machine stack), which
+        // nearly every search fits; only a search that needs more gets a JIT stack of up to
+        // the memory limit.
+        const size_t stackBytes = std::max<size_t>(size_t{o.memoryLimitKiB} * 1024, 32 * 1024);
+        pcre2_jit_stack_assign(s.context.get(), nullptr,
+                               s.jitStackKiB == o.memoryLimitKiB ? s.jitStack.get() : nullptr);
+        int rc = pcre2_jit_match(code, bytes, length, start, 0, s.data.get(), s.context.get());
+        if (rc == PCRE2_ERROR_JIT_STACKLIMIT && s.jitStackKiB != o.memoryLimitKiB) {
+            s.jitStack.reset(pcre2_jit_stack_create(32 * 1024, stackBytes, nullptr));
+            if (s.jitStack) {
+                s.jitStackKiB = o.memoryLimitKiB;
+                pcre2_jit_stack_assign(s.context.get(), nullptr, s.jitStack.get());
+                rc = pcre2_jit_match(code, bytes, length, start, 0, s.data.get(), s.context.get());
+            }
+        }
+        // The JIT counts its steps differently and has a stack of its own: where it gives up,
+        // the interpreter decides, so that a limit never ends a search the interpreter
+        // completes.
+        if (!IsLimitError(rc) && rc != PCRE2_ERROR_NOMEMORY) {
+            return rc;
+        }
+    }
+    return pcre2_match(code, bytes, length, start, PCRE2_NO_JIT, s.data.get(), s.context.get());
+}
+
+// Start positions per pcre2 call: few enough that one call over a long text (each attempt may
+// scan the rest of it) stays short, so that the deadline is checked often enough.
+size_t WindowFor(size_t remaining) {
+    constexpr size_t kBytesPerWindow = size_t{1} << 28;
+    return std::max<size_t>(1, kBytesPerWindow / std::max<size_t>(remaining, 1));
+}
+
+} // namespace
+
+void RegexScratch::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+    impl_->deadline = deadline;
+}
+
+void RegexScratch::ClearDeadline() {
+    impl_->deadline.reset();
+}
+
+bool RegexScratch::HasDeadline() const {
+    return impl_ && impl_->deadline.has_value();
+}
+
 RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &match,
                         RegexScratch &scratch) const {
     if (!Ok() || !scratch.impl_ || start > subject.size()) {
@@ -316,35 +460,49 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
         s.heapLimitKiB = o.memoryLimitKiB;
     }
 
+    // The start positions are tried in windows, in order, so the outcome is that of one search;
+    // between windows the clock is read. A step limit reached inside one attempt ends the
+    // search at once; the deadline catches searches whose single attempts are cheap but whose
+    // number and length together are not (such as "x*z" over a long run of x).
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        s.deadline ? *s.deadline : Clock::now() + std::chrono::milliseconds(o.timeLimitMs);
     const auto *bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
-    int rc = PCRE2_ERROR_NOMATCH;
-    bool done = false;
-    if (impl.jit) {
-        // JIT code first runs on a small stack of its own (32 KiB on the machine stack), which
-        // nearly every search fits; only a search that needs more gets a JIT stack of up to
-        // the memory limit.
-        const size_t stackBytes = std::max<size_t>(size_t{o.memoryLimitKiB} * 1024, 32 * 1024);
-        pcre2_jit_stack_assign(s.context.get(), nullptr,
-                               s.jitStackKiB == o.memoryLimitKiB ? s.jitStack.get() : nullptr);
-        rc = pcre2_jit_match(impl.code.get(), bytes, subject.size(), start, 0, s.data.get(),
-                             s.context.get());
-        if (rc == PCRE2_ERROR_JIT_STACKLIMIT && s.jitStackKiB != o.memoryLimitKiB) {
-            s.jitStack.reset(pcre2_jit_stack_create(32 * 1024, stackBytes, nullptr));
-            if (s.jitStack) {
-                s.jitStackKiB = o.memoryLimitKiB;
-                pcre2_jit_stack_assign(s.context.get(), nullptr, s.jitStack.get());
-                rc = pcre2_jit_match(impl.code.get(), bytes, subject.size(), start, 0, s.data.get(),
-                                     s.context.get());
+    const size_t length = subject.size();
+    size_t from = start;
+    const StartInfo &info = impl.start;
+    if (info.required >= 0) {
+        // Every match contains this byte: without one at or after `from` there is none.
+        const bool known = s.requiredText == subject.data() && s.requiredLength == length &&
+                           s.requiredAt >= from && s.requiredAt < length;
+        if (!known) {
+            const size_t at = FindUnit(subject, from, info.required);
+            if (at == std::string_view::npos) {
+                return RegexStatus::NoMatch;
             }
+            s.requiredText = subject.data();
+            s.requiredLength = length;
+            s.requiredAt = at;
         }
-        // The JIT counts its steps differently and has a stack of its own: where it gives up,
-        // the interpreter decides, so that a limit never ends a search the interpreter
-        // completes.
-        done = !IsLimitError(rc) && rc != PCRE2_ERROR_NOMEMORY;
     }
-    if (!done) {
-        rc = pcre2_match(impl.code.get(), bytes, subject.size(), start, PCRE2_NO_JIT, s.data.get(),
-                         s.context.get());
+    int rc = PCRE2_ERROR_NOMATCH;
+    for (;;) {
+        from = SkipToStart(info, subject, from);
+        if (from == std::string_view::npos) {
+            return RegexStatus::NoMatch;
+        }
+        const size_t remaining = length - from;
+        const size_t window = WindowFor(remaining);
+        const bool last = window > remaining;
+        pcre2_set_offset_limit(s.context.get(), last ? PCRE2_UNSET : from + window - 1);
+        rc = MatchOnce(impl.code.get(), impl.jit, o, s, bytes, length, from);
+        if (rc != PCRE2_ERROR_NOMATCH || last) {
+            break;
+        }
+        from += window;
+        if (Clock::now() > deadline) {
+            return RegexStatus::LimitExceeded;
+        }
     }
 
     if (rc == PCRE2_ERROR_NOMATCH) {

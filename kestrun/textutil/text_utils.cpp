@@ -3,6 +3,7 @@
 #include "regex_engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace kestrun::textutil {
@@ -52,6 +53,8 @@ SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int
         return SearchOutcome::InvalidPattern;
     }
     RegexScratch scratch;
+    scratch.SetDeadline(std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(regex.Options().timeLimitMs));
     RegexMatch match;
     size_t pos = 0;
     while (pos <= text.size()) {

@@ -202,6 +202,23 @@ TEST(RegexEngine, RunawayMatchesGiveUpWithAndWithoutJit) {
     }
 }
 
+TEST(RegexEngine, SearchesThatRescanTheTextEndAtTheTimeLimit) {
+    // Each start position rescans the run of x: time grows with the square of its length.
+    const std::string text = std::string(200'000, 'x') + "Az";
+    for (bool jit : {false, true}) {
+        RegexOptions o = WithJit(jit);
+        o.timeLimitMs = 50;
+        const Regex re = Regex::Compile("x*z", o);
+        RegexMatch m;
+        EXPECT_EQ(re.Find(text, 0, m), RegexStatus::LimitExceeded);
+        std::string out = "kept";
+        EXPECT_EQ(Replace(re, text, "-", out), RegexStatus::LimitExceeded);
+        EXPECT_EQ(out, "kept");
+        // A byte every match needs is missing: no search at all.
+        EXPECT_EQ(Regex::Compile("x*y", o).Find(text, 0, m), RegexStatus::NoMatch);
+    }
+}
+
 TEST(RegexEngine, JitAndInterpreterAgree) {
     const std::vector<std::string> patterns = {
         "\\d+",
@@ -259,7 +276,7 @@ TEST(RegexEngine, PatternsThatPcreJitGetsWrongStillMatch) {
     }
 }
 
-TEST(RegexEngine, JitAndInterpreterAgreeOnRandomPatterns) {
+TEST(RegexEngine, JitInterpreterAndReferenceAgreeOnRandomPatterns) {
     const std::vector<std::string> atoms = {
         "a",      "b",     ".",      "\\s",    "\\W", "[^a]",   "[\\r\\n]", "\\b",
         "^",      "$",     "(a|b)",  "(?:ab)", "\\1", "[^]",    "\\d",      "\xC4",
@@ -281,12 +298,18 @@ TEST(RegexEngine, JitAndInterpreterAgreeOnRandomPatterns) {
             subject += alphabet[pick(alphabet.size())];
         }
         for (bool multiline : {false, true}) {
+            // The reference: PCRE2's interpreter trying every start position.
+            RegexOptions reference = WithJit(false);
+            reference.skipHopelessStarts = false;
             RegexOptions jit = WithJit(true);
             RegexOptions interpreted = WithJit(false);
-            jit.multiline = interpreted.multiline = multiline;
-            jit.caseless = interpreted.caseless = (round % 3) == 0;
-            ASSERT_EQ(AllMatches(pattern, subject, interpreted), AllMatches(pattern, subject, jit))
-                << pattern;
+            for (RegexOptions *o : {&reference, &jit, &interpreted}) {
+                o->multiline = multiline;
+                o->caseless = (round % 3) == 0;
+            }
+            const auto expected = AllMatches(pattern, subject, reference);
+            ASSERT_EQ(AllMatches(pattern, subject, interpreted), expected) << pattern;
+            ASSERT_EQ(AllMatches(pattern, subject, jit), expected) << pattern;
         }
     }
 }
