@@ -127,12 +127,13 @@ std::string VariantText(const VARIANT *v) {
     return out;
 }
 
-std::vector<std::vector<std::string>> SplitTable(std::string_view spec) {
+std::vector<std::vector<std::string>> SplitTable(std::string_view layout) {
     std::vector<std::vector<std::string>> rows;
     size_t start = 0;
     while (true) {
-        const size_t nl = spec.find('\n', start);
-        std::string_view line = spec.substr(start, nl == std::string_view::npos ? nl : nl - start);
+        const size_t nl = layout.find('\n', start);
+        std::string_view line =
+            layout.substr(start, nl == std::string_view::npos ? nl : nl - start);
         std::vector<std::string> fields;
         size_t f = 0;
         while (true) {
@@ -153,11 +154,11 @@ std::vector<std::vector<std::string>> SplitTable(std::string_view spec) {
 }
 
 // Builds a 1-D array ("a|b|c") or, when the text has newlines, a 2-D array (rows x fields).
-SAFEARRAY *MakeArray(std::string_view spec, VARTYPE vt) {
-    if (spec.empty()) {
+SAFEARRAY *MakeArray(std::string_view layout, VARTYPE vt) {
+    if (layout.empty()) {
         return nullptr;
     }
-    const auto rows = SplitTable(spec);
+    const auto rows = SplitTable(layout);
     const bool twoDims = rows.size() > 1;
     size_t width = 0;
     for (const auto &r : rows) {
