@@ -66,7 +66,8 @@ constexpr std::string_view kLineEnd = "(?![^\\r\\n])";
 // the byte 85 hex, a GBK lead byte), and with `multiline` each ^ and $ outside a character class
 // becomes kLineStart / kLineEnd. \Q...\E quotations, the byte after "\c", POSIX classes such as
 // [:alpha:] and the option group "(?^" are left alone. Returns whether anything changed.
-bool RewriteForEcmaScript(std::string_view pattern, bool multiline, std::string &out) {
+bool RewriteForEcmaScript(std::string_view pattern, bool multiline, std::string &out,
+                          bool &usesSearchStart) {
     out.clear();
     out.reserve(pattern.size() + 16);
     bool changed = false;
@@ -76,6 +77,7 @@ bool RewriteForEcmaScript(std::string_view pattern, bool multiline, std::string 
         const char c = pattern[i];
         if (c == '\\' && i + 1 < pattern.size()) {
             const char next = pattern[i + 1];
+            usesSearchStart = usesSearchStart || next == 'G';
             if (next == 'v') {
                 out.append("\\x0B");
                 changed = true;
@@ -234,6 +236,7 @@ struct Regex::Impl {
     size_t errorOffset = 0;
     size_t groupCount = 0;
     bool jit = false;
+    bool oneCall = false;
     StartInfo start;
 };
 
@@ -288,7 +291,8 @@ Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
     // Multiline mode is carried out by the rewrite, not by PCRE2's flag.
     const std::string_view given = pattern;
     std::string rewritten;
-    if (RewriteForEcmaScript(given, options.multiline, rewritten)) {
+    bool usesSearchStart = false;
+    if (RewriteForEcmaScript(given, options.multiline, rewritten, usesSearchStart)) {
         pattern = rewritten;
     }
     int error = 0;
@@ -333,6 +337,12 @@ Regex Regex::Compile(std::string_view pattern, const RegexOptions &options) {
         }
     }
     impl.groupCount = groups;
+    // \G matches where the search starts, so such a search (and an anchored one, which tries one
+    // place only) runs as one call from the caller's start offset.
+    impl.oneCall = usesSearchStart || (InfoU32(code.get(), PCRE2_INFO_ALLOPTIONS) & PCRE2_ANCHORED);
+    if (impl.oneCall) {
+        impl.start = StartInfo{};
+    }
     // PCRE2's JIT code (10.42) fails a repeated back reference to a group that is unset, as in
     // "\1+(a)", where the interpreter lets it match the empty string; patterns with back
     // references therefore always run in the interpreter.
@@ -493,7 +503,7 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
         }
         const size_t remaining = length - from;
         const size_t window = WindowFor(remaining);
-        const bool last = window > remaining;
+        const bool last = impl.oneCall || window > remaining;
         pcre2_set_offset_limit(s.context.get(), last ? PCRE2_UNSET : from + window - 1);
         rc = MatchOnce(impl.code.get(), impl.jit, o, s, bytes, length, from);
         if (rc != PCRE2_ERROR_NOMATCH || last) {

@@ -132,6 +132,10 @@ TEST(RegexEngine, KnownDeparturesFromEcmaScript) {
     EXPECT_EQ(AllMatches("(?<n>a)\\k<n>", "aa"), std::vector<std::string>{"0:aa"});
     EXPECT_EQ(AllMatches("a*+a", "aaa"), std::vector<std::string>{});
     EXPECT_EQ(AllMatches("(?s)a.b", "a\nb"), std::vector<std::string>{"0:a\nb"});
+    // \G holds where each search starts: global matching continues only from a match's end.
+    const std::string xs = std::string(100'000, 'x') + "ab";
+    EXPECT_EQ(AllMatches("\\Ga|b", xs), std::vector<std::string>{"100001:b"});
+    EXPECT_EQ(AllMatches("\\Gx", "xxyx"), (std::vector<std::string>{"0:x", "1:x"}));
     // ECMAScript's identity escapes of letters and \u beyond one byte are rejected.
     EXPECT_FALSE(Regex::Compile("\\y").Ok());
     EXPECT_FALSE(Regex::Compile("\\u4E2D").Ok());
