@@ -121,7 +121,8 @@ public:
     size_t ErrorOffset() const;
     // Number of capture groups in the pattern.
     size_t GroupCount() const;
-    // Whether searches run machine code (false when disabled or the platform refuses it).
+    // Whether searches run machine code (false when disabled, when the platform refuses it, and
+    // for patterns with back references).
     bool JitActive() const;
     const RegexOptions &Options() const;
 
@@ -129,7 +130,7 @@ public:
     // `start` stays visible to lookbehind and \b, and ^ matches only at offset 0 (or after a
     // line break in multiline mode); pass subject.substr(start) to treat `start` as a new
     // beginning instead. The outcome does not depend on whether JIT code is used, except that
-    // the JIT may complete a search that the interpreter would give up on.
+    // the JIT may complete a search that the interpreter would give up on (steps or time).
     RegexStatus Find(std::string_view subject, size_t start, RegexMatch &match,
                      RegexScratch &scratch) const;
     RegexStatus Find(std::string_view subject, size_t start, RegexMatch &match) const;
