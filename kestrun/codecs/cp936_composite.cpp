@@ -1,5 +1,7 @@
 #include "kestrun/codecs/cp936_composite.h"
 
+#include "kestrun/interop/codepage_seam.h"
+
 #include <algorithm>
 #include <array>
 
@@ -90,6 +92,12 @@ std::u16string ComposeForCp936(std::u16string_view wide) {
         out.push_back(unit);
     }
     return out;
+}
+
+std::string WideToCp936Composite(std::u16string_view wide) {
+    // The code page is fixed to 936 here, so naming it explicitly is the active code page's
+    // conversion.
+    return platform::WideToGbk(ComposeForCp936(wide));
 }
 
 } // namespace kestrun::codecs

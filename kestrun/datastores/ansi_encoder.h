@@ -3,6 +3,8 @@
 // and every character GBK lacks (an unpaired surrogate or a pair included) becomes one "?".
 #pragma once
 
+#include "kestrun/interop/codepage_seam.h"
+
 #include <string>
 #include <string_view>
 
@@ -10,18 +12,11 @@ namespace kestrun::platform {
 
 class AnsiEncoder {
 public:
-    AnsiEncoder() = default;
-    ~AnsiEncoder();
-    AnsiEncoder(const AnsiEncoder &) = delete;
-    AnsiEncoder &operator=(const AnsiEncoder &) = delete;
-
     // Appends the GBK form of `utf8` (up to its first zero byte) to `out`.
     void Append(std::string &out, std::string_view utf8);
 
 private:
-    void *converter_ = nullptr; // the iconv descriptor, opened at the first non-ASCII text
-    bool opened_ = false;
-    std::u16string wide_;
+    GbkEncoder gbk_; // opened at the first non-ASCII text, kept for the rest
 };
 
 } // namespace kestrun::platform

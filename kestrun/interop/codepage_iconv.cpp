@@ -7,31 +7,6 @@
 namespace kestrun::platform {
 namespace {
 
-class Converter {
-public:
-    Converter(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
-    ~Converter() {
-        if (ok()) {
-            iconv_close(cd_);
-        }
-    }
-    Converter(const Converter &) = delete;
-    Converter &operator=(const Converter &) = delete;
-
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts as much as possible; returns false with errno set when iconv stops early.
-    bool Run(const char **in, size_t *inLeft, char **out, size_t *outLeft) {
-        char *src = const_cast<char *>(*in);
-        const size_t rc = iconv(cd_, &src, inLeft, out, outLeft);
-        *in = src;
-        return rc != static_cast<size_t>(-1);
-    }
-
-private:
-    iconv_t cd_;
-};
-
 constexpr char kAnsiCodePage[] = "CP936";
 
 bool AllAscii(std::string_view text) {
@@ -43,7 +18,38 @@ bool AllAscii(std::string_view text) {
     return true;
 }
 
+bool AllAscii(std::u16string_view text) {
+    for (char16_t c : text) {
+        if (c >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Converts as much as possible; false with errno set when iconv stops early.
+bool Run(const IconvHandle &cd, const char **in, size_t *inLeft, char **out, size_t *outLeft) {
+    char *src = const_cast<char *>(*in);
+    const size_t rc = iconv(static_cast<iconv_t>(cd.get()), &src, inLeft, out, outLeft);
+    *in = src;
+    return rc != static_cast<size_t>(-1);
+}
+
 } // namespace
+
+IconvHandle::~IconvHandle() {
+    if (ok()) {
+        iconv_close(static_cast<iconv_t>(handle_));
+    }
+}
+
+bool IconvHandle::Open(const char *to, const char *from) {
+    if (ok()) {
+        iconv_close(static_cast<iconv_t>(handle_));
+    }
+    handle_ = static_cast<void *>(iconv_open(to, from));
+    return ok();
+}
 
 std::u16string GbkToWide(std::string_view gbk) {
     std::u16string out;
@@ -54,7 +60,7 @@ std::u16string GbkToWide(std::string_view gbk) {
         out.assign(gbk.begin(), gbk.end());
         return out;
     }
-    Converter cv("UTF-16LE", kAnsiCodePage);
+    IconvHandle cv("UTF-16LE", kAnsiCodePage);
     if (!cv.ok()) {
         for (unsigned char c : gbk) {
             out.push_back(c < 0x80 ? c : u'?');
@@ -68,7 +74,7 @@ std::u16string GbkToWide(std::string_view gbk) {
     char *dst = reinterpret_cast<char *>(out.data());
     size_t outLeft = out.size() * sizeof(char16_t);
     while (inLeft > 0) {
-        if (cv.Run(&in, &inLeft, &dst, &outLeft)) {
+        if (Run(cv, &in, &inLeft, &dst, &outLeft)) {
             break;
         }
         if (errno == E2BIG) {
@@ -86,40 +92,31 @@ std::u16string GbkToWide(std::string_view gbk) {
     return out;
 }
 
-std::string WideToGbk(std::u16string_view wide) {
-    std::string out;
-    if (wide.empty()) {
-        return out;
+void GbkEncoder::Append(std::string &out, std::u16string_view wide) {
+    if (AllAscii(wide)) {
+        out.append(wide.begin(), wide.end());
+        return;
     }
-    bool ascii = true;
-    for (char16_t c : wide) {
-        if (c >= 0x80) {
-            ascii = false;
-            break;
-        }
+    if (!opened_) {
+        cd_.Open(kAnsiCodePage, "UTF-16LE");
+        opened_ = true;
     }
-    if (ascii) {
-        out.assign(wide.begin(), wide.end());
-        return out;
-    }
-    Converter cv(kAnsiCodePage, "UTF-16LE");
-    if (!cv.ok()) {
+    if (!cd_.ok()) {
         for (char16_t c : wide) {
             out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
         }
-        return out;
+        return;
     }
+    iconv(static_cast<iconv_t>(cd_.get()), nullptr, nullptr, nullptr, nullptr); // fresh start
     // A GBK character takes at most two bytes per UTF-16 unit.
-    out.resize(wide.size() * 2);
+    const size_t start = out.size();
+    out.resize(start + wide.size() * 2);
     const char *in = reinterpret_cast<const char *>(wide.data());
     size_t inLeft = wide.size() * sizeof(char16_t);
-    char *dst = out.data();
-    size_t outLeft = out.size();
+    char *dst = out.data() + start;
+    size_t outLeft = wide.size() * 2;
     while (inLeft > 0) {
-        if (cv.Run(&in, &inLeft, &dst, &outLeft)) {
-            break;
-        }
-        if (errno == E2BIG) {
+        if (Run(cd_, &in, &inLeft, &dst, &outLeft) || errno == E2BIG) {
             break;
         }
         // A character GBK lacks (or a lone surrogate): one "?" for the whole character.
@@ -142,6 +139,11 @@ std::string WideToGbk(std::u16string_view wide) {
         inLeft -= skip;
     }
     out.resize(out.size() - outLeft);
+}
+
+std::string WideToGbk(std::u16string_view wide) {
+    std::string out;
+    GbkEncoder().Append(out, wide);
     return out;
 }
 

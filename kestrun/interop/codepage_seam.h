@@ -7,10 +7,44 @@
 
 namespace kestrun::platform {
 
+// An iconv conversion descriptor, closed with the object. Other converters of the library (a
+// response charset, say) open theirs through this class too.
+class IconvHandle {
+public:
+    IconvHandle() = default;
+    IconvHandle(const char *to, const char *from) { Open(to, from); }
+    ~IconvHandle();
+    IconvHandle(const IconvHandle &) = delete;
+    IconvHandle &operator=(const IconvHandle &) = delete;
+
+    // Opens (or reopens) the descriptor; false when iconv does not know the pair.
+    bool Open(const char *to, const char *from);
+    bool ok() const { return handle_ != Invalid(); }
+    // The descriptor as iconv's iconv_t (a pointer type).
+    void *get() const { return handle_; }
+
+private:
+    static void *Invalid() { return reinterpret_cast<void *>(-1); }
+    void *handle_ = Invalid();
+};
+
+// UTF-16 to GBK with one descriptor kept for any number of texts, for callers that convert many
+// short texts (opening a descriptor costs more than converting a short text). A character GBK
+// lacks, an unpaired surrogate or a whole pair included, becomes one "?".
+class GbkEncoder {
+public:
+    // Appends the GBK form of `wide` to `out`.
+    void Append(std::string &out, std::u16string_view wide);
+
+private:
+    IconvHandle cd_;
+    bool opened_ = false;
+};
+
 // GBK bytes to UTF-16. A byte sequence that is not valid GBK becomes one "?" per offending byte.
 std::u16string GbkToWide(std::string_view gbk);
 
-// UTF-16 to GBK. A character that GBK lacks (an unpaired surrogate included) becomes one "?".
+// UTF-16 to GBK, as GbkEncoder.
 std::string WideToGbk(std::u16string_view wide);
 
 } // namespace kestrun::platform

@@ -4,25 +4,10 @@
 #include <cerrno>
 #include <iconv.h>
 
+#include "kestrun/interop/codepage_seam.h"
+
 namespace kestrun::http {
 namespace {
-
-class Iconv {
-public:
-    Iconv(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (ok()) {
-            iconv_close(cd_);
-        }
-    }
-    Iconv(const Iconv &) = delete;
-    Iconv &operator=(const Iconv &) = delete;
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
 
 void AppendUtf16Le(std::u16string &out, const char *bytes, size_t count) {
     for (size_t i = 0; i + 1 < count; i += 2) {
@@ -35,7 +20,7 @@ void AppendUtf16Le(std::u16string &out, const char *bytes, size_t count) {
 
 std::optional<std::u16string> ConvertToWide(std::string_view bytes,
                                             const std::string &converterName) {
-    Iconv cv("UTF-16LE", converterName.c_str());
+    const platform::IconvHandle cv("UTF-16LE", converterName.c_str());
     if (!cv.ok()) {
         return std::nullopt;
     }
@@ -47,7 +32,7 @@ std::optional<std::u16string> ConvertToWide(std::string_view bytes,
     while (inLeft > 0) {
         char *dst = chunk;
         size_t outLeft = sizeof chunk;
-        const size_t rc = iconv(cv.get(), &in, &inLeft, &dst, &outLeft);
+        const size_t rc = iconv(static_cast<iconv_t>(cv.get()), &in, &inLeft, &dst, &outLeft);
         AppendUtf16Le(out, chunk, static_cast<size_t>(dst - chunk));
         if (rc != static_cast<size_t>(-1)) {
             break;
@@ -60,12 +45,12 @@ std::optional<std::u16string> ConvertToWide(std::string_view bytes,
         out.push_back(u'\xFFFD');
         ++in;
         --inLeft;
-        iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
+        iconv(static_cast<iconv_t>(cv.get()), nullptr, nullptr, nullptr, nullptr);
     }
     // Stateful encodings may hold back a shift sequence until told the input has ended.
     char *dst = chunk;
     size_t outLeft = sizeof chunk;
-    iconv(cv.get(), nullptr, nullptr, &dst, &outLeft);
+    iconv(static_cast<iconv_t>(cv.get()), nullptr, nullptr, &dst, &outLeft);
     AppendUtf16Le(out, chunk, static_cast<size_t>(dst - chunk));
     return out;
 }
