@@ -279,7 +279,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "kestrun: no export named %s\n", name.c_str());
         return Usage();
     }
-    void *library = dlopen("libkestrun.so", RTLD_NOW | RTLD_LOCAL);
+    void *library = dlopen(KESTRUN_SONAME, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         std::fprintf(stderr, "kestrun: %s\n", dlerror());
         return 1;
