@@ -16,7 +16,8 @@ std::set<std::string> ListedExports() {
     std::set<std::string> names;
     std::string line;
     while (std::getline(list, line)) {
-        if (!line.empty() && line[0] != '#') {
+        // Export lines start with the name; indented lines describe the export above them.
+        if (!line.empty() && std::isalpha(static_cast<unsigned char>(line[0]))) {
             names.insert(line.substr(0, line.find(' ')));
         }
     }

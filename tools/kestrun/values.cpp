@@ -1,0 +1,304 @@
+#include "values.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iconv.h>
+#include <vector>
+
+namespace kestrun_cli {
+
+namespace {
+
+class Iconv {
+public:
+    Iconv(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
+    ~Iconv() {
+        if (valid()) {
+            iconv_close(cd_);
+        }
+    }
+    Iconv(const Iconv &) = delete;
+    Iconv &operator=(const Iconv &) = delete;
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+std::string Convert(const char *to, const char *from, std::string_view in) {
+    Iconv cd(to, from);
+    if (!cd.valid()) {
+        return std::string(in);
+    }
+    std::string out;
+    char buffer[4096];
+    char *src = const_cast<char *>(in.data());
+    size_t srcLeft = in.size();
+    while (srcLeft > 0) {
+        char *dst = buffer;
+        size_t dstLeft = sizeof buffer;
+        const size_t rc = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
+        out.append(buffer, dst);
+        if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+            out.push_back('?'); // not representable: show a placeholder and go on
+            ++src;
+            --srcLeft;
+        }
+    }
+    return out;
+}
+
+std::string WideText(BSTR b) {
+    if (b == nullptr) {
+        return "(null)";
+    }
+    return Convert("UTF-8", "UTF-16LE", BstrBytes(b));
+}
+
+std::vector<std::vector<std::string>> SplitTable(std::string_view layout) {
+    std::vector<std::vector<std::string>> rows;
+    size_t start = 0;
+    while (true) {
+        const size_t nl = layout.find('\n', start);
+        std::string_view line =
+            layout.substr(start, nl == std::string_view::npos ? nl : nl - start);
+        std::vector<std::string> fields;
+        size_t f = 0;
+        while (true) {
+            const size_t bar = line.find('|', f);
+            fields.emplace_back(line.substr(f, bar == std::string_view::npos ? bar : bar - f));
+            if (bar == std::string_view::npos) {
+                break;
+            }
+            f = bar + 1;
+        }
+        rows.push_back(std::move(fields));
+        if (nl == std::string_view::npos) {
+            break;
+        }
+        start = nl + 1;
+    }
+    return rows;
+}
+
+} // namespace
+
+std::string ToGbk(std::string_view utf8) {
+    return Convert("CP936", "UTF-8", utf8);
+}
+std::string FromGbk(std::string_view gbk) {
+    return Convert("UTF-8", "CP936", gbk);
+}
+
+std::string Hex(std::string_view bytes) {
+    std::string out;
+    char pair[3];
+    for (unsigned char c : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X", c);
+        out += pair;
+    }
+    return out;
+}
+
+BSTR MakeAnsiBstr(std::string_view utf8) {
+    const std::string gbk = ToGbk(utf8);
+    return SysAllocStringByteLen(gbk.data(), static_cast<UINT>(gbk.size()));
+}
+
+std::string BstrBytes(BSTR b) {
+    return b == nullptr ? std::string()
+                        : std::string(reinterpret_cast<const char *>(b), SysStringByteLen(b));
+}
+
+std::string BstrText(BSTR b, bool hex) {
+    if (b == nullptr) {
+        return "(null)";
+    }
+    return hex ? Hex(BstrBytes(b)) : FromGbk(BstrBytes(b));
+}
+
+std::string VariantText(const VARIANT *v) {
+    if (V_VT(v) == VT_EMPTY) {
+        return "(empty)";
+    }
+    if (V_VT(v) == VT_NULL) {
+        return "(null)";
+    }
+    Variant text;
+    if (FAILED(VariantChangeType(text.get(), v, VARIANT_ALPHABOOL, VT_BSTR))) {
+        return "(vt " + std::to_string(V_VT(v)) + ")";
+    }
+    return WideText(V_BSTR(text.get()));
+}
+
+ArrayPtr MakeArray(std::string_view layout, VARTYPE vt) {
+    if (layout.empty()) {
+        return nullptr;
+    }
+    const auto rows = SplitTable(layout);
+    const bool twoDims = rows.size() > 1;
+    size_t width = 0;
+    for (const auto &r : rows) {
+        width = std::max(width, r.size());
+    }
+    std::array<SAFEARRAYBOUND, 2> bounds{};
+    if (twoDims) {
+        bounds[0] = {static_cast<ULONG>(rows.size()), 0};
+        bounds[1] = {static_cast<ULONG>(width), 0};
+    } else {
+        bounds[0] = {static_cast<ULONG>(width), 0};
+    }
+    ArrayPtr array(SafeArrayCreate(vt, twoDims ? 2 : 1, bounds.data()));
+    if (!array) {
+        return nullptr;
+    }
+    for (size_t r = 0; r < rows.size(); ++r) {
+        for (size_t c = 0; c < rows[r].size(); ++c) {
+            std::array<LONG, 2> idx{static_cast<LONG>(twoDims ? r : c), static_cast<LONG>(c)};
+            const std::string &text = rows[r][c];
+            if (vt == VT_BSTR) {
+                BstrPtr b(MakeAnsiBstr(text));
+                SafeArrayPutElement(array.get(), idx.data(), b.get());
+                continue;
+            }
+            Variant v;
+            char *end = nullptr;
+            errno = 0;
+            const long number = std::strtol(text.c_str(), &end, 10);
+            if (!text.empty() && *end == '\0' && errno == 0 && number >= INT32_MIN &&
+                number <= INT32_MAX) {
+                V_VT(v.get()) = VT_I4;
+                V_I4(v.get()) = static_cast<LONG>(number);
+            } else {
+                const std::string utf16 = Convert("UTF-16LE", "UTF-8", text);
+                V_VT(v.get()) = VT_BSTR;
+                V_BSTR(v.get()) =
+                    SysAllocStringByteLen(utf16.data(), static_cast<UINT>(utf16.size()));
+            }
+            SafeArrayPutElement(array.get(), idx.data(), v.get());
+        }
+    }
+    return array;
+}
+
+ArrayPtr CopyArray(const SAFEARRAY *array) {
+    SAFEARRAY *copy = nullptr;
+    if (array == nullptr || FAILED(SafeArrayCopy(const_cast<SAFEARRAY *>(array), &copy))) {
+        return nullptr;
+    }
+    return ArrayPtr(copy);
+}
+
+std::string ArrayLines(SAFEARRAY *array, bool hex) {
+    VARTYPE vt = VT_EMPTY;
+    SafeArrayGetVartype(array, &vt);
+    const UINT dims = SafeArrayGetDim(array);
+    LONG lo1 = 0, hi1 = -1, lo2 = 0, hi2 = 0;
+    SafeArrayGetLBound(array, 1, &lo1);
+    SafeArrayGetUBound(array, 1, &hi1);
+    if (dims >= 2) {
+        SafeArrayGetLBound(array, 2, &lo2);
+        SafeArrayGetUBound(array, 2, &hi2);
+    }
+    std::string lines;
+    for (LONG i = lo1; i <= hi1; ++i) {
+        std::string line;
+        for (LONG j = lo2; j <= hi2; ++j) {
+            std::array<LONG, 2> idx{i, j};
+            std::string cell;
+            if (vt == VT_BSTR) {
+                BSTR b = nullptr;
+                SafeArrayGetElement(array, idx.data(), &b);
+                cell = BstrText(b, hex);
+                SysFreeString(b);
+            } else if (vt == VT_VARIANT) {
+                Variant v;
+                SafeArrayGetElement(array, idx.data(), v.get());
+                cell = VariantText(v.get());
+            }
+            line += (j == lo2 ? "" : " | ") + cell;
+        }
+        lines += "  [" + std::to_string(i) + "] " + line + "\n";
+    }
+    return lines;
+}
+
+Value Value::Text(std::string gbk) {
+    Value v;
+    v.type_ = Type::Text;
+    v.text_ = std::move(gbk);
+    return v;
+}
+
+Value Value::Number(long long number) {
+    Value v;
+    v.type_ = Type::Number;
+    v.number_ = number;
+    return v;
+}
+
+Value Value::Array(ArrayPtr array) {
+    Value v;
+    v.type_ = array ? Type::Array : Type::Null;
+    v.array_ = std::move(array);
+    return v;
+}
+
+Value Value::FromVariant(const Variant &variant) {
+    Value v;
+    v.type_ = Type::Variant;
+    v.variant_ = variant;
+    return v;
+}
+
+Value::Value(const Value &other)
+    : type_(other.type_), text_(other.text_), number_(other.number_),
+      array_(CopyArray(other.array_.get())), variant_(other.variant_) {}
+
+Value &Value::operator=(const Value &other) {
+    if (this != &other) {
+        Value copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+std::string Value::AsGbk() const {
+    switch (type_) {
+    case Type::Text:
+        return text_;
+    case Type::Number:
+        return std::to_string(number_);
+    case Type::Variant:
+        return V_VT(variant_.get()) == VT_EMPTY ? std::string()
+                                                : ToGbk(VariantText(variant_.get()));
+    case Type::Null:
+    case Type::Array:
+        break;
+    }
+    return std::string();
+}
+
+long long Value::AsNumber() const {
+    if (type_ == Type::Number) {
+        return number_;
+    }
+    return std::strtoll(AsGbk().c_str(), nullptr, 0);
+}
+
+ArrayPtr Value::AsArray(VARTYPE vt) const {
+    if (type_ == Type::Array) {
+        return CopyArray(array_.get());
+    }
+    if (type_ == Type::Null) {
+        return nullptr;
+    }
+    return MakeArray(FromGbk(AsGbk()), vt);
+}
+
+} // namespace kestrun_cli
