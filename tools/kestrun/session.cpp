@@ -146,6 +146,10 @@ bool Session::Fail(int line, const std::string &message) {
 }
 
 bool Session::RunLine(std::string_view line, int number) {
+    if (echo_ && line.find_first_not_of(" \t\r") != std::string_view::npos) {
+        std::fprintf(out_, "> %.*s\n", static_cast<int>(line.size()), line.data());
+        std::fflush(out_);
+    }
     std::string error;
     const auto words = SplitLine(line, error);
     if (!words) {
@@ -153,9 +157,6 @@ bool Session::RunLine(std::string_view line, int number) {
     }
     if (words->empty()) {
         return true;
-    }
-    if (echo_) {
-        std::fprintf(out_, "> %.*s\n", static_cast<int>(line.size()), line.data());
     }
     const Word &first = words->front();
     if (first.plain && first.text == "help") {

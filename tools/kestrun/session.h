@@ -48,7 +48,7 @@ public:
     // Calls print to `out`; errors go to `err`. `hex` prints texts as hexadecimal bytes.
     Session(std::FILE *out, std::FILE *err, bool hex) : out_(out), err_(err), hex_(hex) {}
 
-    // Print each session line that makes a call ("> line") before its output.
+    // Print each non-blank session line ("> line") before its output.
     void EchoLines(bool echo) { echo_ = echo; }
 
     // Runs one line of a session; `number` is its line number for messages. False when the
