@@ -174,4 +174,18 @@ TEST(CommandLine, OneCallHelpVersionAndUsage) {
     EXPECT_EQ(r.status, 2);
 }
 
+// On a terminal plain kestrun prompts for calls; script(1) gives it one.
+TEST(CommandLine, PromptOnATerminal) {
+    if (RunCommand("command -v script >/dev/null").status != 0) {
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    }
+    const CommandResult r = RunCommand("printf 'Base64Encode_GB abc\\nNoSuch\\n' | script -qec " +
+                                       ShellQuote(Kestrun()) + " /dev/null");
+    EXPECT_EQ(r.status, 1) << r.output; // one line failed
+    for (const char *expected :
+         {"kestrun> ", "YWJj", "kestrun: no export named NoSuch (kestrun help lists them)"}) {
+        EXPECT_NE(r.output.find(expected), std::string::npos) << expected << "\n" << r.output;
+    }
+}
+
 } // namespace

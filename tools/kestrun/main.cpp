@@ -15,6 +15,11 @@
 #include <unistd.h>
 #include <vector>
 
+#ifdef KESTRUN_LINE_EDITING
+#include <cstdlib>
+#include <editline/readline.h>
+#endif
+
 namespace {
 
 using kestrun_cli::Session;
@@ -60,18 +65,33 @@ bool ReadLine(std::FILE *in, std::string &line) {
     return !line.empty();
 }
 
+// Reads the next line at the prompt, with line editing and history where the build has them.
+bool ReadPromptLine(std::string &line) {
+#ifdef KESTRUN_LINE_EDITING
+    struct Free {
+        void operator()(char *p) const { std::free(p); }
+    };
+    const std::unique_ptr<char, Free> read(readline("kestrun> "));
+    if (!read) {
+        return false;
+    }
+    line = read.get();
+    if (line.find_first_not_of(" \t") != std::string::npos) {
+        add_history(read.get());
+    }
+    return true;
+#else
+    std::fputs("kestrun> ", stdout);
+    std::fflush(stdout);
+    return ReadLine(stdin, line);
+#endif
+}
+
 int RunSession(Session &session, std::FILE *in, bool prompt) {
     bool allSucceeded = true;
     std::string line;
     int number = 0;
-    while (true) {
-        if (prompt) {
-            std::fputs("kestrun> ", stdout);
-            std::fflush(stdout);
-        }
-        if (!ReadLine(in, line)) {
-            break;
-        }
+    while (prompt ? ReadPromptLine(line) : ReadLine(in, line)) {
         ++number;
         if (prompt && (line == "quit" || line == "exit")) {
             break;
