@@ -129,6 +129,17 @@ TEST(Install, HostsBuildWithPkgConfigAndFindPackage) {
     ExpectHostRuns(hostBuild + "/host");
 }
 
+// The package file whose name starts with `stem` and an underscore (the architecture follows).
+std::string PackageFile(const ScratchFolder &folder, const std::string &stem) {
+    for (const auto &entry : fs::directory_iterator(folder.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(stem + "_", 0) == 0 && entry.path().extension() == ".deb") {
+            return entry.path().string();
+        }
+    }
+    return folder / (stem + "_(missing).deb");
+}
+
 std::string DebField(const std::string &deb, const std::string &field) {
     return RunCommand("dpkg-deb -f " + ShellQuote(deb) + " " + field).output;
 }
@@ -143,9 +154,9 @@ TEST(Install, DebianPackagesUnpackIntoAWorkingTree) {
 
     const std::string version = KESTRUN_VERSION;
     const std::string runtime =
-        scratch / ("libkestrun" KESTRUN_VERSION_MAJOR "_" + version + "_amd64.deb");
-    const std::string dev = scratch / ("libkestrun-dev_" + version + "_amd64.deb");
-    const std::string tools = scratch / ("kestrun-tools_" + version + "_amd64.deb");
+        PackageFile(scratch, "libkestrun" KESTRUN_VERSION_MAJOR "_" + version);
+    const std::string dev = PackageFile(scratch, "libkestrun-dev_" + version);
+    const std::string tools = PackageFile(scratch, "kestrun-tools_" + version);
     const std::string root = scratch / "root";
     for (const std::string &deb : {runtime, dev, tools}) {
         ASSERT_TRUE(fs::is_regular_file(deb)) << deb << "\n" << packed.output;
