@@ -52,6 +52,21 @@ TEST(SessionLine, WordsQuotesEscapesAndComments) {
     EXPECT_EQ(Texts("A b\r"), (Texts_t{"A", "b"}));
 }
 
+TEST(SessionLine, NumbersAreDecimalOrHexadecimal) {
+    using kestrun_cli::ParseNumber;
+    EXPECT_EQ(ParseNumber("42"), 42);
+    EXPECT_EQ(ParseNumber("-1"), -1);
+    EXPECT_EQ(ParseNumber("+7"), 7);
+    EXPECT_EQ(ParseNumber("010"), 10); // not octal
+    EXPECT_EQ(ParseNumber("0x1F"), 31);
+    EXPECT_EQ(ParseNumber("-0x10"), -16);
+    EXPECT_EQ(ParseNumber(""), 0);
+    EXPECT_EQ(ParseNumber("9223372036854775807"), INT64_MAX);
+    for (const char *bad : {"1O", "abc", "0x", "-", "1 ", " 1", "9223372036854775808", "1.5"}) {
+        EXPECT_FALSE(ParseNumber(bad)) << bad;
+    }
+}
+
 TEST(SessionLine, VariablesAreOnlyPlainDollarNames) {
     EXPECT_TRUE(IsVariable(Word{"$db", true}));
     EXPECT_TRUE(IsVariable(Word{"$_x9", true}));
@@ -120,12 +135,14 @@ TEST(SessionRun, ErrorsNameTheLineAndTheStatusSaysWhetherAllSucceeded) {
                                                   "Base64Encode_GB a b\n"
                                                   "SQLite_Execute $never \"select 1\" $m\n"
                                                   "Base64Encode_GB 'unclosed\n"
+                                                  "NoHTML <b>x</b> 1O\n"
                                                   "Base64Encode_GB fine\n");
     EXPECT_EQ(bad.status, 1);
     for (const char *expected :
          {"line 1: no export named NoSuchExport",
           "line 2: Base64Encode_GB takes 1 argument, 2 given", "line 3: unknown variable $never",
-          "line 4: a ' quote is not closed", "ZmluZQ==\n"}) {
+          "line 4: a ' quote is not closed",
+          "line 5: argument 2 of NoHTML (options) is not a number: 1O", "ZmluZQ==\n"}) {
         EXPECT_NE(bad.output.find(expected), std::string::npos) << expected << "\n" << bad.output;
     }
 

@@ -8,6 +8,9 @@ namespace kestrun_cli {
 
 namespace {
 
+// The most parameters an export can have: the call passes this many pointer-sized words.
+constexpr size_t kMaxArguments = 8;
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -16,7 +19,7 @@ bool IsBlank(char c) {
 struct Slots {
     explicit Slots(size_t n)
         : inStrings(n), bstrs(n, nullptr), numbers(n, 0), arrays(n, nullptr), variants(n),
-          words(8, 0) {}
+          words(kMaxArguments, 0) {}
     ~Slots() {
         for (BSTR b : bstrs) {
             SysFreeString(b);
@@ -35,6 +38,11 @@ struct Slots {
     std::vector<Variant> variants;
     std::vector<intptr_t> words; // what each parameter passes, one register or stack slot each
 };
+
+bool IsNumber(Kind kind) {
+    return kind == Kind::Long || kind == Kind::Integer || kind == Kind::Flag ||
+           kind == Kind::RefLong;
+}
 
 bool IsArray(Kind kind) {
     return kind == Kind::StringArray || kind == Kind::VariantArray;
@@ -125,7 +133,8 @@ void *Library::Symbol(const std::string &name, std::string &error) {
     if (handle_ == nullptr) {
         handle_ = dlopen(KESTRUN_SONAME, RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) {
-            error = dlerror();
+            const char *reason = dlerror();
+            error = reason != nullptr ? reason : "cannot open " KESTRUN_SONAME;
             return nullptr;
         }
     }
@@ -197,6 +206,9 @@ bool Session::Call(const std::vector<Word> &words, const std::string &resultVari
         return Fail(line, "no export named " + words[0].text + " (kestrun help lists them)");
     }
     const size_t n = info->arguments.size();
+    if (n > kMaxArguments) {
+        return Fail(line, info->name + " has more parameters than this host can pass");
+    }
     const size_t given = words.size() - 1;
     if (given > n) {
         return Fail(line, info->name + " takes " + std::to_string(n) + " argument" +
@@ -213,6 +225,10 @@ bool Session::Call(const std::vector<Word> &words, const std::string &resultVari
             continue;
         }
         if (!IsVariable(word)) {
+            if (IsNumber(argument.kind) && !ParseNumber(word.text)) {
+                return Fail(line, "argument " + std::to_string(i + 1) + " of " + info->name + " (" +
+                                      argument.name + ") is not a number: " + word.text);
+            }
             inputs[i] = Value::Text(IsArray(argument.kind) ? word.text : ToGbk(word.text));
             continue;
         }

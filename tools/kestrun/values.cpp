@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +92,29 @@ std::vector<std::vector<std::string>> SplitTable(std::string_view layout) {
 std::string ToGbk(std::string_view utf8) {
     return Convert("CP936", "UTF-8", utf8);
 }
+std::optional<long long> ParseNumber(std::string_view text) {
+    if (text.empty()) {
+        return 0;
+    }
+    const bool negative = text.front() == '-';
+    if (negative || text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    unsigned long long magnitude = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+        magnitude > static_cast<unsigned long long>(INT64_MAX)) {
+        return std::nullopt;
+    }
+    const auto value = static_cast<long long>(magnitude);
+    return negative ? -value : value;
+}
+
 std::string FromGbk(std::string_view gbk) {
     return Convert("UTF-8", "CP936", gbk);
 }
@@ -288,7 +312,7 @@ long long Value::AsNumber() const {
     if (type_ == Type::Number) {
         return number_;
     }
-    return std::strtoll(AsGbk().c_str(), nullptr, 0);
+    return ParseNumber(AsGbk()).value_or(0);
 }
 
 ArrayPtr Value::AsArray(VARTYPE vt) const {

@@ -5,12 +5,15 @@
 #include "oleauto.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kestrun_cli {
 
 std::string ToGbk(std::string_view utf8);
+// A whole decimal number, or hexadecimal after 0x, with an optional sign; empty text is 0.
+std::optional<long long> ParseNumber(std::string_view text);
 std::string FromGbk(std::string_view gbk);
 std::string Hex(std::string_view bytes);
 
