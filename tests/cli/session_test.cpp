@@ -205,4 +205,33 @@ TEST(CommandLine, PromptOnATerminal) {
     }
 }
 
+// The help's examples of the exports that need no files, network or desktop run as written.
+TEST(CommandLine, HelpExamplesRun) {
+    for (const char *name : {"Base64Encode_GB", "Base64Decode_UTF8", "UrlEncode_UTF8",
+                             "UnicodeDecode",   "HTMLEncode",        "NoHTML",
+                             "StrToHex_UTF8",   "HexToStr_GB",       "MD532_UTF8",
+                             "AESEncrypt_GB",   "AESDecrypt_GB",     "Regex_Search",
+                             "Regex_Replace",   "ExplodeData",       "StrCompare",
+                             "Permutation",     "Combination",       "RunVBScript",
+                             "RunVBFunction",   "RunVBFunction_MT"}) {
+        const auto *info = kestrun_cli::FindExport(kestrun_cli::BuiltInExports(), name);
+        ASSERT_NE(info, nullptr) << name;
+        const CommandResult r =
+            RunCommand("printf '%s\\n' " + ShellQuote(info->name + " " + info->example) + " | " +
+                       Kestrun() + " 2>&1");
+        EXPECT_EQ(r.status, 0) << name << ": " << info->example << "\n" << r.output;
+        if (info->name == "RunVBFunction_MT") {
+            // A line feed at the end of the text makes its one row a table.
+            EXPECT_NE(r.output.find("arg 3:\n  [0] 49\n"), std::string::npos) << r.output;
+        }
+    }
+    // The decryption example takes back what the encryption example made.
+    const CommandResult round = RunCommand(
+        Kestrun() + " AESDecrypt_GB " +
+        ShellQuote(kestrun_cli::FindExport(kestrun_cli::BuiltInExports(), "AESDecrypt_GB")
+                       ->example.substr(0, 24)) +
+        " 1234567890123456 abcdefghijklmnop 1 1 0");
+    EXPECT_EQ(round.output, "你好世界\n");
+}
+
 } // namespace

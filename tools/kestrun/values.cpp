@@ -164,8 +164,13 @@ ArrayPtr MakeArray(std::string_view layout, VARTYPE vt) {
     if (layout.empty()) {
         return nullptr;
     }
+    // A line feed at the end makes a table of the lines before it, so one row can be a table.
+    const bool endsRow = layout.back() == '\n';
+    if (endsRow) {
+        layout.remove_suffix(1);
+    }
     const auto rows = SplitTable(layout);
-    const bool twoDims = rows.size() > 1;
+    const bool twoDims = endsRow || rows.size() > 1;
     size_t width = 0;
     for (const auto &r : rows) {
         width = std::max(width, r.size());

@@ -53,7 +53,8 @@ std::string BstrBytes(BSTR b);
 std::string BstrText(BSTR b, bool hex);
 std::string VariantText(const VARIANT *v);
 
-// A 1-D array from "a|b|c", or a 2-D array (rows x fields) when the text has line feeds.
+// A 1-D array from "a|b|c", or a 2-D array (rows x fields) when the text has line feeds; a
+// line feed at the end ends the last row, so "a|b\n" is a table of one row.
 // Text is UTF-8; string elements become GBK, variant elements that are whole numbers Long.
 ArrayPtr MakeArray(std::string_view layout, VARTYPE vt);
 ArrayPtr CopyArray(const SAFEARRAY *array);
