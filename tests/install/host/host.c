@@ -13,8 +13,8 @@ void free_result(char *result);
 
 int main(void) {
     BSTR encoded = Base64Encode_GB("abc");
-    const int encodedOk = encoded != NULL && SysStringByteLen(encoded) == 4 &&
-                          memcmp(encoded, "YWJj", 4) == 0;
+    const int encodedOk =
+        encoded != NULL && SysStringByteLen(encoded) == 4 && memcmp(encoded, "YWJj", 4) == 0;
     printf("Base64Encode_GB: %.*s\n", encoded ? (int)SysStringByteLen(encoded) : 0,
            encoded ? (const char *)encoded : "");
     SysFreeString(encoded);
