@@ -132,4 +132,43 @@ TEST(VbsParallel, BadCountStopsBeforeAnyThreadAndNullsAreHarmless) {
     EXPECT_EQ(calls.at({0, 2}).value_or(""), "OK");
 }
 
+// A terminator that makes a new object of its own class nests once per object; on the worker
+// threads it must end in the depth limit like on the caller's thread, and the other rows still
+// get their results.
+TEST(VbsParallel, SelfRenewingTerminatorEndsOnEveryThread) {
+    const char *script = "Class Phoenix\r\n"
+                         "  Private Sub Class_Terminate\r\n"
+                         "    Dim o : Set o = New Phoenix\r\n"
+                         "  End Sub\r\n"
+                         "End Class\r\n"
+                         "Function Burn(n)\r\n"
+                         "  Dim p : Set p = New Phoenix : Set p = Nothing\r\n"
+                         "  Burn = n + 1\r\n"
+                         "End Function\r\n";
+    constexpr LONG kRows = 4;
+    vbhost::Array calls, args, results;
+    calls.CreateStrings({{kRows, 0}, {3, 0}});
+    args.CreateVariants({{kRows, 0}, {2, 0}});
+    results.CreateVariants({{kRows, 0}});
+    for (LONG i = 0; i < kRows; ++i) {
+        calls.set({i, 0}, i % 2 ? script : kScript);
+        calls.set({i, 1}, i % 2 ? "Burn" : "Zero");
+        PutVariant(args.get(), i, 0, Long(i % 2));
+        if (i % 2)
+            PutVariant(args.get(), i, 1, Long(i));
+    }
+    ASSERT_EQ(RunVBFunction_MT(calls.ref(), args.ref(), results.ref()), 1);
+    for (LONG i = 0; i < kRows; ++i) {
+        EXPECT_EQ(calls.at({i, 2}).value_or("?"), "OK") << i;
+        VARIANT r = Result(results.get(), i);
+        if (i % 2) {
+            EXPECT_EQ(r.vt, VT_I4) << i;
+            EXPECT_EQ(r.lVal, i + 1) << i;
+        } else {
+            EXPECT_EQ(r.vt, VT_BSTR) << i;
+        }
+        VariantClear(&r);
+    }
+}
+
 } // namespace

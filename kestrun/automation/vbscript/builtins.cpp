@@ -834,7 +834,12 @@ Interval intervalOf(Interp &in, const Value &v) {
 Value fDateAdd(Interp &in, A a) {
     Interval iv = intervalOf(in, arg(a, 0));
     double n = std::trunc(dbl(in, a, 1));
+    if (arg(a, 2).isNull())
+        return Value::null();
     double d = toDate(in, arg(a, 2));
+    // No interval count this large stays inside the calendar (and it must fit the arithmetic).
+    if (!(std::fabs(n) < 1e12))
+        raise(err::InvalidCall);
     double r;
     switch (iv) {
     case Interval::Year:

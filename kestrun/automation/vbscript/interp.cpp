@@ -3,7 +3,10 @@
 #include "objects.h"
 #include "ops.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include <pthread.h>
 
 namespace kestrun::vbscript {
 
@@ -11,6 +14,29 @@ namespace {
 
 constexpr int kMaxDepth = 2000;
 constexpr uintptr_t kMaxStackBytes = 3u << 20; // well inside an 8 MiB thread stack
+// Room kept free below the deepest procedure call for the work done between two calls
+// (expressions, built-ins, the error's unwinding).
+constexpr uintptr_t kStackReserve = 256u << 10;
+
+// The lowest usable address of the calling thread's stack, or 0 when it cannot be told. Threads
+// differ in stack size (a host's worker threads are often smaller than the main thread's), so
+// the limit follows the thread that runs the script. Asked once per thread: the answer never
+// changes while the thread lives.
+uintptr_t threadStackLow() {
+    thread_local const uintptr_t low = [] {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0)
+            return uintptr_t{0};
+        void *addr = nullptr;
+        size_t size = 0;
+        uintptr_t r = 0;
+        if (pthread_attr_getstack(&attr, &addr, &size) == 0)
+            r = reinterpret_cast<uintptr_t>(addr);
+        pthread_attr_destroy(&attr);
+        return r;
+    }();
+    return low;
+}
 
 ScriptError named(int32_t number, std::u16string_view name) {
     return ScriptError(number, errorDescription(number) + u": '" + std::u16string(name) + u"'");
@@ -730,17 +756,21 @@ namespace {
 ArrayRep *newArray(Interp &in, const std::vector<ExprPtr> &dims, bool fixed) {
     auto *a = new ArrayRep;
     Value hold = Value::array(a);
-    size_t total = 1;
+    constexpr uint64_t kMaxElements = uint64_t{1} << 27;
+    uint64_t total = 1;
     for (const auto &d : dims) {
-        int32_t ub = toLong(in, d->eval(in));
-        if (ub < -1)
+        // Counts are worked out in 64 bits: an upper bound of 2147483647 has 2^31 elements.
+        int64_t count = int64_t{toLong(in, d->eval(in))} + 1;
+        if (count < 0)
             raise(err::Subscript);
-        a->dims.push_back(ub + 1);
-        total *= static_cast<size_t>(ub + 1);
-        if (total > (1u << 27))
+        if (count > static_cast<int64_t>(kMaxElements))
             raise(err::OutOfMemory);
+        total *= static_cast<uint64_t>(count);
+        if (total > kMaxElements)
+            raise(err::OutOfMemory);
+        a->dims.push_back(static_cast<int32_t>(count));
     }
-    a->data.resize(dims.empty() ? 0 : total);
+    a->data.resize(dims.empty() ? 0 : static_cast<size_t>(total));
     a->fixed = fixed && !dims.empty();
     ++a->refs; // survives `hold`
     return a;
@@ -829,6 +859,16 @@ void Interp::untrack(Object *o) {
     live.erase(o);
 }
 
+void Interp::markStack() {
+    char probe = 0;
+    uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
+    uintptr_t limit = here > kMaxStackBytes ? here - kMaxStackBytes : 0;
+    uintptr_t low = threadStackLow();
+    if (low && low + kStackReserve > limit)
+        limit = std::min(here, low + kStackReserve);
+    stackLimit = limit;
+}
+
 void Interp::enter() {
     depth = 0;
     globalFrame.resumeNext = false; // On Error Resume Next lasts for one block of code
@@ -841,8 +881,8 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
     char probe = 0;
     uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
     if (depth == 0) // the outermost call measures the stack from here, on whichever thread
-        stackBase = here;
-    if (depth >= kMaxDepth || (stackBase > here && stackBase - here > kMaxStackBytes))
+        markStack();
+    if (depth >= kMaxDepth || here < stackLimit)
         raise(err::OutOfStack);
     constexpr int kInline = 8;
     Value storeInline[kInline];

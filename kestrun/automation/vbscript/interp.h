@@ -83,6 +83,8 @@ public:
     Value evalLocal(std::u16string_view expression); // Eval
     Value newInstance(const std::u16string &lname);
     Value createObject(const std::u16string &progId);
+    // Measures the stack of the running thread for the outermost call (depth 0).
+    void markStack();
     void track(Object *o);
     void untrack(Object *o);
 
@@ -96,7 +98,7 @@ public:
     std::unordered_set<Object *> live;
     int curLine = 0;
     int depth = 0;
-    uintptr_t stackBase = 0;
+    uintptr_t stackLimit = 0; // procedure calls below this address raise error 28
 
     int32_t errNumber = 0;
     std::u16string errDescription, errSource;

@@ -92,6 +92,16 @@ void Instance::terminate() {
         terminated = true;
         Frame *saved = in_->frame;
         int line = in_->curLine;
+        // The terminator counts as one level of calls until everything it released has gone:
+        // a terminator that creates and drops objects of its own class then ends in error 28
+        // instead of nesting without bound.
+        if (in_->depth == 0)
+            in_->markStack();
+        ++in_->depth;
+        struct Level {
+            Interp &in;
+            ~Level() { --in.depth; }
+        } level{*in_};
         try {
             in_->callProc(*cls_->term, this, {});
         } catch (...) {

@@ -1,0 +1,78 @@
+// Runaway scripts end in the engine's own errors on any thread: nested terminators, huge bounds.
+#include "corpus.h"
+
+#include <pthread.h>
+
+namespace vbtest {
+namespace {
+
+constexpr const char *kPhoenix = "Class Phoenix\n"
+                                 "  Private Sub Class_Terminate\n"
+                                 "    Dim o : Set o = New Phoenix\n"
+                                 "  End Sub\n"
+                                 "End Class\n";
+
+// Runs `body` on a thread with a stack of `bytes`.
+template <class Body> void OnSmallStack(size_t bytes, Body body) {
+    struct Ctx {
+        Body *body;
+        static void *run(void *p) {
+            (*static_cast<Ctx *>(p)->body)();
+            return nullptr;
+        }
+    } ctx{&body};
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
+    pthread_t t;
+    ASSERT_EQ(pthread_create(&t, &attr, &Ctx::run, &ctx), 0);
+    pthread_attr_destroy(&attr);
+    pthread_join(t, nullptr);
+}
+
+void TerminatorCases() {
+    // At the top level, in a procedure, at teardown of the globals, and from a terminator that
+    // runs when a procedure's locals go: each stops nesting and the script goes on.
+    ExpectCases({
+        {(std::string(kPhoenix) + "Set p = New Phoenix : Set p = Nothing : r = 1").c_str(), "1"},
+        {(std::string(kPhoenix) + "Sub S : Dim p : Set p = New Phoenix : End Sub\nS : r = 2")
+             .c_str(),
+         "2"},
+        {(std::string(kPhoenix) + "Set keep = New Phoenix : r = 3").c_str(), "3"},
+        {(std::string(kPhoenix) + "Function F : F = 4 : Set x = New Phoenix : End Function\n"
+                                  "r = F() + F()")
+             .c_str(),
+         "8"},
+    });
+    // Initializers that renew themselves still end in error 28.
+    ExpectErrors({{"Class C\nSub Class_Initialize : Set o = New C : End Sub\nEnd Class\n"
+                   "Set c = New C",
+                   28, 2}});
+}
+
+TEST(VbsLimits, SelfRenewingTerminatorEndsOnTheCallersThread) {
+    TerminatorCases();
+}
+
+TEST(VbsLimits, SelfRenewingTerminatorAndDeepRecursionEndOnSmallStacks) {
+    OnSmallStack(1u << 20, [] {
+        TerminatorCases();
+        ExpectErrors({{"Function F(n) : F = F(n + 1) : End Function\nr = F(0)", 28, 1}});
+    });
+}
+
+TEST(VbsLimits, HugeBoundsAreOutOfMemoryWithoutOverflow) {
+    ExpectErrors({
+        {"ReDim a(2147483647)", 7, 1},
+        {"Dim a(2147483647)", 7, 1},
+        {"ReDim a(65535, 65535)", 7, 1},
+        {"ReDim a(2147483647, 2147483647, 2)", 7, 1},
+        {"ReDim a(-2)", 9, 1},
+        {"r = DateAdd(\"d\", 1E+300, Now)", 5, 1},
+        {"r = DateAdd(\"m\", -1E+15, Now)", 5, 1},
+    });
+    ExpectCases({{"ReDim a(-1) : r = UBound(a)", "-1"}});
+}
+
+} // namespace
+} // namespace vbtest
