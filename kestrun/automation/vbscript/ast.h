@@ -96,10 +96,14 @@ struct CallExpr : Expr {
     CallExpr(int line, ExprPtr callee) : Expr(line), callee(std::move(callee)) {}
     Value eval(Interp &in) override;
     void assign(Interp &in, const Value &v, bool isSet) override;
+    // An element `a(i)` of an array variable, for a ByRef parameter: the array is kept in `hold`
+    // and locked until the call ends. Null when the expression is not an element.
+    Value *elementRef(Interp &in, Value &hold);
     ExprPtr callee;
     std::vector<ExprPtr> args;
     bool parens = false;
     bool spaceBeforeParen = false;
+    bool statement = false; // the whole statement (`Call f(x)`, `f x`): no value is wanted
 
 private:
     void classify();
@@ -143,7 +147,10 @@ struct MeExpr : Expr {
 // ---- statements ----
 
 struct CallStmt : Stmt {
-    CallStmt(int line, ExprPtr e) : Stmt(line), call(std::move(e)) {}
+    CallStmt(int line, ExprPtr e) : Stmt(line), call(std::move(e)) {
+        if (auto *c = dynamic_cast<CallExpr *>(call.get()))
+            c->statement = true;
+    }
     Flow exec(Interp &in) override;
     ExprPtr call;
 };
@@ -243,6 +250,13 @@ struct DimStmt : Stmt {
     Flow exec(Interp &in) override;
     std::vector<DimItem> items;
     bool redim = false, preserve = false;
+};
+
+// `Mid(v, start[, length]) = text`: overwrites characters of the string variable v in place.
+struct MidStmt : Stmt {
+    using Stmt::Stmt;
+    Flow exec(Interp &in) override;
+    ExprPtr target, start, length, value;
 };
 
 struct EraseStmt : Stmt {

@@ -1099,6 +1099,12 @@ Value fCreateObject(Interp &in, A a) {
 Value fGetObject(Interp &, A) {
     raise(err::CannotCreate);
 }
+Value fGetRef(Interp &in, A a) {
+    auto it = in.procs.find(lowerAscii(str(in, a, 0)));
+    if (it == in.procs.end())
+        raise(err::InvalidCall);
+    return Value::object(new ProcRef(*it->second));
+}
 Value fErr(Interp &in, A) {
     return in.errObject;
 }
@@ -1244,6 +1250,7 @@ const Builtin kBuiltins[] = {
     {u"formatnumber", fFormatNumber, 1, 5},
     {u"formatpercent", fFormatPercent, 1, 5},
     {u"getobject", fGetObject, 0, 2},
+    {u"getref", fGetRef, 1, 1},
     {u"hex", fHex, 1, 1},
     {u"hour", fHour, 1, 1},
     {u"inputbox", fInputBox, 1, 7},

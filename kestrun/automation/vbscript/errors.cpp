@@ -35,6 +35,7 @@ constexpr ErrorText kErrors[] = {
     {450, u"Wrong number of arguments or invalid property assignment"},
     {451, u"Object not a collection"},
     {457, u"This key is already associated with an element of this collection"},
+    {458, u"Variable uses an Automation type not supported in VBScript"},
     {500, u"Variable is undefined"},
     {501, u"Illegal assignment"},
     {505, u"Invalid or unqualified reference"},

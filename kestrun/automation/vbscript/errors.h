@@ -27,6 +27,7 @@ inline constexpr int32_t NoMember = 438;
 inline constexpr int32_t WrongArgs = 450;
 inline constexpr int32_t NotCollection = 451;
 inline constexpr int32_t KeyExists = 457;
+inline constexpr int32_t UnsupportedType = 458;
 inline constexpr int32_t Undefined = 500;
 inline constexpr int32_t IllegalAssign = 501;
 inline constexpr int32_t ClassNotDefined = 506;

@@ -45,7 +45,9 @@ ScriptError named(int32_t number, std::u16string_view name) {
 // Evaluates call arguments: a variable is passed by address, anything else through a temporary.
 class ArgBuf {
 public:
-    ArgBuf(Interp &in, const std::vector<ExprPtr> &args) : n_(args.size()) {
+    // With `byRef` (a procedure's parameters), array elements go to ByRef parameters by address.
+    ArgBuf(Interp &in, const std::vector<ExprPtr> &args, const std::vector<bool> *byRef = nullptr)
+        : n_(args.size()) {
         Value *t = tmp_;
         Value **p = ptr_;
         if (n_ > kInline) {
@@ -63,22 +65,48 @@ public:
             }
             if (Value *r = e->ref(in)) {
                 p[i] = r;
+            } else if (Value *el = byRef && i < byRef->size() && (*byRef)[i] ? elementRef(in, e)
+                                                                             : nullptr) {
+                p[i] = el;
             } else {
                 t[i] = e->eval(in);
                 p[i] = &t[i];
             }
         }
     }
+    ~ArgBuf() {
+        for (Value &h : held_)
+            --h.a()->locks;
+    }
+    ArgBuf(const ArgBuf &) = delete;
+    ArgBuf &operator=(const ArgBuf &) = delete;
     Args args() const { return Args(n_ > kInline ? ptrV_.data() : ptr_, n_); }
 
 private:
+    Value *elementRef(Interp &in, Expr *e) {
+        auto *call = dynamic_cast<CallExpr *>(e);
+        if (!call)
+            return nullptr;
+        Value hold;
+        Value *el = call->elementRef(in, hold);
+        if (el)
+            held_.push_back(std::move(hold));
+        return el;
+    }
+
     static constexpr size_t kInline = 4;
     size_t n_;
     Value tmp_[kInline];
     Value *ptr_[kInline] = {};
     std::vector<Value> tmpV_;
     std::vector<Value *> ptrV_;
+    std::vector<Value> held_; // locked arrays whose elements were passed
 };
+
+bool conversionOnly(const std::u16string &lname) {
+    return lname == u"cbyte" || lname == u"ccur" || lname == u"cdate" || lname == u"cdbl" ||
+           lname == u"cint" || lname == u"clng" || lname == u"csng";
+}
 
 // Restores the running frame and depth when a procedure ends, normally or not.
 struct FrameGuard {
@@ -111,6 +139,7 @@ void storeVar(Interp &in, Value &var, const Value &v, bool isSet) {
         var = scalar(in, v);
     } else {
         var = v;
+        var.dropFixed();
     }
 }
 
@@ -263,9 +292,10 @@ Value NameExpr::eval(Interp &in) {
 void NameExpr::assign(Interp &in, const Value &v, bool isSet) {
     if (kind == NameKind::Local) {
         Value &var = *in.frame->vars[slot];
-        if (!v.isObject() && !isSet)
+        if (!v.isObject() && !isSet) {
             var = v;
-        else
+            var.dropFixed();
+        } else
             storeVar(in, var, v, isSet);
         return;
     }
@@ -330,7 +360,9 @@ Value CallExpr::eval(Interp &in) {
                 throw;
             }
         }
-        ArgBuf buf(in, args);
+        const std::vector<bool> *byRef =
+            n->kind == NameKind::Proc || n->kind == NameKind::RetVal ? &n->proc->byRef : nullptr;
+        ArgBuf buf(in, args, byRef);
         switch (n->kind) {
         case NameKind::Proc:
             return in.callProc(*n->proc, nullptr, buf.args());
@@ -345,6 +377,9 @@ Value CallExpr::eval(Interp &in) {
             int na = static_cast<int>(args.size());
             if (na < b->minArgs || (b->maxArgs >= 0 && na > b->maxArgs))
                 throw named(err::WrongArgs, n->name);
+            // The numeric conversions return types a statement cannot discard.
+            if (statement && conversionOnly(n->lname))
+                raise(err::UnsupportedType);
             return b->fn(in, buf.args());
         }
         case NameKind::Constant:
@@ -355,6 +390,13 @@ Value CallExpr::eval(Interp &in) {
             Value *var = n->variable(in);
             if (!var->isArray() && !var->isObject() && !args.empty())
                 throw named(err::TypeMismatch, n->name);
+            if (var->isObject() && args.empty() && (parens || statement)) {
+                // `o()` calls the object's default member.
+                if (!var->o())
+                    raise(err::ObjectNotSet);
+                Value keep = *var;
+                return keep.o()->get(in, u"", {});
+            }
             return indexValue(in, *var, buf.args());
         }
         }
@@ -367,6 +409,22 @@ Value CallExpr::eval(Interp &in) {
     Value v = callee->eval(in);
     ArgBuf buf(in, args);
     return indexValue(in, v, buf.args());
+}
+
+Value *CallExpr::elementRef(Interp &in, Value &hold) {
+    auto *n = dynamic_cast<NameExpr *>(callee.get());
+    if (!n || args.empty())
+        return nullptr;
+    if (n->kind == NameKind::Unresolved)
+        n->resolve(in);
+    Value *var = n->variable(in);
+    if (!var || !var->isArray())
+        return nullptr;
+    ArgBuf idx(in, args);
+    Value &el = arrayElement(in, *var, idx.args());
+    hold = *var;
+    ++hold.a()->locks;
+    return &el;
 }
 
 void CallExpr::assign(Interp &in, const Value &v, bool isSet) {
@@ -559,8 +617,11 @@ Value NewExpr::eval(Interp &in) {
 }
 
 Value MeExpr::eval(Interp &in) {
-    if (!in.frame->me)
-        raise(err::ObjectRequired);
+    if (!in.frame->me) {
+        if (!in.scriptObject.isObject())
+            in.scriptObject = Value::object(new ScriptObject);
+        return in.scriptObject;
+    }
     return Value::object(in.frame->me);
 }
 
@@ -575,6 +636,7 @@ Flow AssignStmt::exec(Interp &in) {
     Value v = value->eval(in);
     if (name && (name->kind == NameKind::Local || name->kind == NameKind::RetVal) && !isSet &&
         !v.isObject()) {
+        v.dropFixed();
         *in.frame->vars[name->slot] = std::move(v);
         return Flow::Normal;
     }
@@ -789,7 +851,7 @@ Flow DimStmt::exec(Interp &in) {
             *var = Value::array(newArray(in, item.dims, true));
             continue;
         }
-        if (var->isArray() && var->a()->fixed)
+        if (var->isArray() && (var->a()->fixed || var->a()->locks))
             raise(err::ArrayFixed);
         Value fresh = Value::array(newArray(in, item.dims, false));
         if (preserve && var->isArray() && !var->a()->dims.empty()) {
@@ -810,11 +872,36 @@ Flow DimStmt::exec(Interp &in) {
     return Flow::Normal;
 }
 
+Flow MidStmt::exec(Interp &in) {
+    Value *var = target->ref(in);
+    if (!var)
+        raise(err::IllegalAssign);
+    int32_t from = toLong(in, start->eval(in));
+    Value lenv = length ? length->eval(in) : Value();
+    int32_t count = length ? toLong(in, lenv) : -1;
+    Value text = value->eval(in);
+    if (var->isNull() || text.isNull())
+        raise(err::InvalidNull);
+    std::u16string s = toStr(in, *var);
+    std::u16string r = toStr(in, text);
+    if (from < 1 || static_cast<size_t>(from) > s.size() || (length && count < 0))
+        raise(err::InvalidCall);
+    size_t at = static_cast<size_t>(from - 1);
+    size_t n = std::min(r.size(), s.size() - at);
+    if (length)
+        n = std::min(n, static_cast<size_t>(count));
+    s.replace(at, n, r, 0, n);
+    *var = Value::str(std::move(s));
+    return Flow::Normal;
+}
+
 Flow EraseStmt::exec(Interp &in) {
     for (auto &t : targets) {
         Value *var = t->ref(in);
         if (!var || !var->isArray())
             raise(err::TypeMismatch);
+        if (var->a()->locks)
+            raise(err::ArrayFixed);
         ArrayRep *a = var->mutableArray();
         if (a->fixed) {
             for (auto &v : a->data)
@@ -903,6 +990,7 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
             ptrs[i] = args[i];
         } else {
             store[i] = isMissing(*args[i]) ? Value() : *args[i];
+            store[i].dropFixed();
             ptrs[i] = &store[i];
         }
     }

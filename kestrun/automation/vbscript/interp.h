@@ -103,6 +103,7 @@ public:
     int32_t errNumber = 0;
     std::u16string errDescription, errSource;
     Value errObject;
+    Value scriptObject; // `Me` outside a class, made when first used
 
     uint32_t rndState = 0x50000;
     double lastRnd = 0;

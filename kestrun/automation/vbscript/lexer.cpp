@@ -64,9 +64,7 @@ public:
             } else if (isDigit(c) || (c == u'.' && pos_ + 1 < s_.size() && isDigit(s_[pos_ + 1]) &&
                                       (space || lastIsOperator()))) {
                 readNumber(t);
-            } else if (c == u'&' && pos_ + 1 < s_.size() &&
-                       (s_[pos_ + 1] == u'H' || s_[pos_ + 1] == u'h' || s_[pos_ + 1] == u'O' ||
-                        s_[pos_ + 1] == u'o' || isDigit(s_[pos_ + 1]))) {
+            } else if (c == u'&' && startsRadix()) {
                 readRadix(t);
             } else if (c == u'#') {
                 readDate(t);
@@ -77,7 +75,8 @@ public:
                 t.kind = Tok::Ident;
                 t.text = std::u16string(s_.substr(start, pos_ - start));
                 t.lname = lowerAscii(t.text);
-                if (t.lname == u"rem") {
+                // `Rem` starts a comment, except as a member name (`Err.Rem`).
+                if (t.lname == u"rem" && !(!out_.empty() && out_.back().is(u".") && !space)) {
                     skipToLineEnd();
                     continue;
                 }
@@ -107,6 +106,21 @@ public:
 
 private:
     void push(Token t) { out_.push_back(std::move(t)); }
+
+    // `&H1F`, `&O17` or `&17`; a `&` followed by anything else (`"x" &hi`) is the operator.
+    bool startsRadix() const {
+        auto at = [&](size_t k) { return pos_ + k < s_.size() ? s_[pos_ + k] : u'\0'; };
+        auto isHex = [](char16_t d) {
+            return isDigit(d) || (d >= u'a' && d <= u'f') || (d >= u'A' && d <= u'F');
+        };
+        auto isOctal = [](char16_t d) { return d >= u'0' && d <= u'7'; };
+        char16_t c1 = at(1);
+        if (c1 == u'H' || c1 == u'h')
+            return isHex(at(2));
+        if (c1 == u'O' || c1 == u'o')
+            return isOctal(at(2));
+        return isDigit(c1);
+    }
 
     bool lastIsOperator() const {
         if (out_.empty())
@@ -241,13 +255,21 @@ private:
         }
         if (digits == 0)
             compileError(err::Syntax, line_);
-        if (pos_ < s_.size() && s_[pos_] == u'&') // type suffix for Long
-            ++pos_;
         t.kind = Tok::Literal;
-        if (v <= 0xFFFF)
+        if (pos_ < s_.size() && s_[pos_] == u'&') {
+            // With the Long suffix the digits are read as 32 bits (`&HFFFF&` is 65535); the
+            // value still takes the smallest type that holds it (`&HFFFFFFFF&` is Integer -1).
+            ++pos_;
+            int32_t x = static_cast<int32_t>(static_cast<uint32_t>(v));
+            if (x >= -32768 && x <= 32767)
+                t.value = Value::integer(static_cast<int16_t>(x));
+            else
+                t.value = Value::lng(x);
+        } else if (v <= 0xFFFF) {
             t.value = Value::integer(static_cast<int16_t>(static_cast<uint16_t>(v)));
-        else
+        } else {
             t.value = Value::lng(static_cast<int32_t>(static_cast<uint32_t>(v)));
+        }
     }
 
     void readDate(Token &t) {
@@ -266,6 +288,12 @@ private:
 
     void readPunct(Token &t) {
         static const std::u16string_view kTwo[] = {u"<=", u">=", u"<>"};
+        if (s_.substr(pos_, 2) == u"><") { // another spelling of "<>"
+            t.kind = Tok::Punct;
+            t.text = u"<>";
+            pos_ += 2;
+            return;
+        }
         for (auto p : kTwo) {
             if (s_.substr(pos_, 2) == p) {
                 t.kind = Tok::Punct;

@@ -311,6 +311,37 @@ void ErrObject::put(Interp &in, std::u16string_view name, Args, const Value &v, 
         noMember(u"Err", name);
 }
 
+// ---------------------------------------------------------------- the script as an object
+
+Value ScriptObject::get(Interp &in, std::u16string_view name, Args args) {
+    std::u16string key(name);
+    if (auto it = in.procs.find(key); it != in.procs.end())
+        return in.callProc(*it->second, nullptr, args);
+    if (auto it = in.globalIndex.find(key); it != in.globalIndex.end())
+        return indexValue(in, in.globals[static_cast<size_t>(it->second)], args);
+    noMember(u"Object", name);
+}
+
+void ScriptObject::put(Interp &in, std::u16string_view name, Args args, const Value &v,
+                       bool isSet) {
+    auto it = in.globalIndex.find(std::u16string(name));
+    if (it == in.globalIndex.end())
+        noMember(u"Object", name);
+    Value &var = in.globals[static_cast<size_t>(it->second)];
+    if (args.empty())
+        storeVar(in, var, v, isSet);
+    else if (var.isArray())
+        storeVar(in, arrayElement(in, var, args), v, isSet);
+    else
+        raise(err::TypeMismatch);
+}
+
+Value ProcRef::get(Interp &in, std::u16string_view name, Args args) {
+    if (!name.empty())
+        noMember(u"Object", name);
+    return in.callProc(*proc_, nullptr, args);
+}
+
 // ---------------------------------------------------------------- lists
 
 Value ListObject::get(Interp &in, std::u16string_view name, Args args) {

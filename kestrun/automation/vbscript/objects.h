@@ -82,6 +82,26 @@ private:
     std::vector<Value> items_;
 };
 
+// `Me` outside a class: the script itself, whose members are its global procedures and
+// variables.
+class ScriptObject : public Object {
+public:
+    std::u16string typeName() const override { return u"Object"; }
+    Value get(Interp &in, std::u16string_view name, Args args) override;
+    void put(Interp &in, std::u16string_view name, Args args, const Value &v, bool isSet) override;
+};
+
+// A procedure taken by GetRef: calling the object (its default member) calls the procedure.
+class ProcRef : public Object {
+public:
+    explicit ProcRef(Proc &p) : proc_(&p) {}
+    std::u16string typeName() const override { return u"Object"; }
+    Value get(Interp &in, std::u16string_view name, Args args) override;
+
+private:
+    Proc *proc_; // owned by the engine's programs, which outlive every value
+};
+
 Value makeRegExp(Interp &in);
 
 } // namespace kestrun::vbscript

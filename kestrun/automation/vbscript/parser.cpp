@@ -46,6 +46,7 @@ public:
             endStatement();
             skipEnds();
         }
+        prependHoisted(prog_.body);
         finishNames(topNames_, nullptr, false);
     }
 
@@ -103,12 +104,26 @@ private:
             next();
     }
     void endStatement() {
-        if (cur().kind == Tok::End)
+        if (cur().kind == Tok::End || blockEnd())
             return;
         if (cur().kind != Tok::EndStmt)
             fail(err::ExpEndOfStmt);
         next();
     }
+    // `End Sub`, `End If`, ... right after a statement on the same line (`x = 1 End Sub`) ends
+    // the statement like a line break would.
+    bool blockEnd() const {
+        if (!cur().kw(u"end"))
+            return false;
+        const Token &w = peek();
+        return w.kw(u"sub") || w.kw(u"function") || w.kw(u"property") || w.kw(u"class") ||
+               w.kw(u"if") || w.kw(u"select") || w.kw(u"with");
+    }
+    // `Property` is a plain name unless Get, Let or Set follows.
+    static bool startsProperty(const Token &next) {
+        return next.kw(u"get") || next.kw(u"let") || next.kw(u"set");
+    }
+    bool stmtEnds() const { return atEnd() || cur().kw(u"else") || blockEnd(); }
     std::u16string ident() {
         if (cur().kind != Tok::Ident || reservedName(cur().lname))
             fail(err::ExpIdent);
@@ -222,11 +237,11 @@ private:
             bool isPublic = k == u"public";
             next();
             if (cur().kw(u"default") || cur().kw(u"function") || cur().kw(u"sub") ||
-                cur().kw(u"property")) {
+                (cur().kw(u"property") && startsProperty(peek()))) {
                 bool isDefault = acceptKw(u"default");
                 if (isDefault && !isPublic)
                     fail(err::Syntax);
-                parseProcDef(topLevel, isPublic, isDefault);
+                parseProcDef(isPublic, isDefault);
                 return nullptr;
             }
             if (cur().kw(u"const")) {
@@ -235,8 +250,8 @@ private:
             }
             return parseDim(line, false, false);
         }
-        if (k == u"function" || k == u"sub" || k == u"property") {
-            parseProcDef(topLevel, true, false);
+        if (k == u"function" || k == u"sub" || (k == u"property" && startsProperty(peek()))) {
+            parseProcDef(true, false);
             return nullptr;
         }
         if (k == u"class") {
@@ -305,6 +320,10 @@ private:
             next();
             return parseSimple(line, false);
         }
+        if (k == u"stop" && (peek().kind == Tok::EndStmt || peek().kind == Tok::End)) {
+            next(); // a breakpoint for a debugger; there is none
+            return nullptr;
+        }
         if (k == u"next")
             fail(err::UnexpectedNext);
         if (k == u"loop")
@@ -318,6 +337,15 @@ private:
         ExprPtr target = parsePostfix();
         if (accept(u"=")) {
             ExprPtr value = parseExpr();
+            if (auto *mid = midTarget(target.get())) {
+                auto st = std::make_unique<MidStmt>(line);
+                st->target = std::move(mid->args[0]);
+                st->start = std::move(mid->args[1]);
+                if (mid->args.size() == 3)
+                    st->length = std::move(mid->args[2]);
+                st->value = std::move(value);
+                return st;
+            }
             auto *tn = dynamic_cast<NameExpr *>(target.get());
             if (tn)
                 implicitGlobal(tn->lname);
@@ -334,7 +362,7 @@ private:
         if (isSet)
             fail(err::ExpEqual);
         auto *ce = dynamic_cast<CallExpr *>(target.get());
-        if (atEnd() || cur().kw(u"else")) {
+        if (stmtEnds()) {
             if (ce && ce->parens && ce->args.size() >= 2)
                 fail(err::ParensOnSub);
             // `Sub (x)`: the parentheses belong to the argument, which is passed by value.
@@ -366,9 +394,25 @@ private:
             call->args.push_back(parseExpr());
         } while (accept(u","));
     done:
-        if (!atEnd() && !cur().kw(u"else"))
+        if (!stmtEnds())
             fail(err::ExpEndOfStmt);
         return std::make_unique<CallStmt>(line, std::move(call));
+    }
+
+    // `Mid(v, start[, length])` on the left of `=`, or null.
+    CallExpr *midTarget(Expr *target) {
+        auto *ce = dynamic_cast<CallExpr *>(target);
+        if (!ce)
+            return nullptr;
+        auto *n = dynamic_cast<NameExpr *>(ce->callee.get());
+        if (!n || (n->lname != u"mid" && n->lname != u"midb"))
+            return nullptr;
+        if (ce->args.size() < 2 || ce->args.size() > 3 || !ce->args[0] || !ce->args[1] ||
+            (ce->args.size() == 3 && !ce->args[2]))
+            fail(err::Syntax);
+        if (!dynamic_cast<NameExpr *>(ce->args[0].get()))
+            fail(err::Syntax);
+        return ce;
     }
 
     // A top-level assignment to an undeclared name creates a global (without Option Explicit).
@@ -448,8 +492,9 @@ private:
         cls_->fields.push_back(std::move(f));
     }
 
-    StmtPtr parseConst(int line) {
-        auto block = std::make_unique<IfStmt>(line); // holds the assignments as its else block
+    // Constants are known in their whole scope, even where the statement never runs (`If False
+    // Then Const C = 1`): their assignments move to the start of the script or procedure.
+    StmtPtr parseConst(int) {
         do {
             int l = cur().line;
             std::u16string name = ident();
@@ -458,10 +503,16 @@ private:
             declare(lowerAscii(name));
             ExprPtr target;
             newName(l, name, target);
-            block->elseBlock.push_back(
+            hoisted_.push_back(
                 std::make_unique<AssignStmt>(l, std::move(target), std::move(value), false));
         } while (accept(u","));
-        return block;
+        return nullptr;
+    }
+
+    void prependHoisted(Block &body) {
+        body.insert(body.begin(), std::make_move_iterator(hoisted_.begin()),
+                    std::make_move_iterator(hoisted_.end()));
+        hoisted_.clear();
     }
 
     Block parseBlock() {
@@ -706,8 +757,10 @@ private:
         fail(err::InvalidExit);
     }
 
-    void parseProcDef(bool topLevel, bool isPublic, bool isDefault) {
-        if (proc_ || (!topLevel && !cls_))
+    // Procedures may also be written inside blocks (`If ... Then Sub S ... End Sub`); they
+    // belong to the script all the same, whether or not the block runs.
+    void parseProcDef(bool isPublic, bool isDefault) {
+        if (proc_)
             fail(err::Syntax);
         auto pr = std::make_unique<Proc>();
         pr->line = cur().line;
@@ -768,7 +821,11 @@ private:
         proc_ = pr.get();
         auto saveFor = forDepth_, saveDo = doDepth_;
         forDepth_ = doDepth_ = 0;
+        Block outerHoisted = std::move(hoisted_);
+        hoisted_.clear();
         pr->body = parseBlock();
+        prependHoisted(pr->body);
+        hoisted_ = std::move(outerHoisted);
         forDepth_ = saveFor;
         doDepth_ = saveDo;
         proc_ = nullptr;
@@ -785,9 +842,8 @@ private:
         if (cls_) {
             registerMember(std::move(pr));
         } else {
-            for (auto &existing : prog_.procs)
-                if (existing->lname == pr->lname)
-                    fail(err::Redefined);
+            // A later definition of the same name replaces the earlier one.
+            std::erase_if(prog_.procs, [&](const auto &p) { return p->lname == pr->lname; });
             prog_.procs.push_back(std::move(pr));
         }
     }
@@ -851,17 +907,18 @@ private:
                 bool isPublic = tk.kw(u"public");
                 next();
                 if (cur().kw(u"default") || cur().kw(u"function") || cur().kw(u"sub") ||
-                    cur().kw(u"property")) {
+                    (cur().kw(u"property") && startsProperty(peek()))) {
                     bool isDefault = acceptKw(u"default");
-                    parseProcDef(false, isPublic, isDefault);
+                    parseProcDef(isPublic, isDefault);
                 } else {
                     parseFieldList(isPublic);
                 }
             } else if (tk.kw(u"dim")) {
                 next();
                 parseFieldList(true);
-            } else if (tk.kw(u"function") || tk.kw(u"sub") || tk.kw(u"property")) {
-                parseProcDef(false, true, false);
+            } else if (tk.kw(u"function") || tk.kw(u"sub") ||
+                       (tk.kw(u"property") && startsProperty(peek()))) {
+                parseProcDef(true, false);
             } else if (tk.kw(u"const")) {
                 fail(err::Syntax);
             } else {
@@ -1030,29 +1087,27 @@ private:
     ExprPtr parseUnary() {
         Nest guard(*this);
         int line = cur().line;
-        if (accept(u"-"))
-            return std::make_unique<UnaryExpr>(line, false, parseUnary());
-        if (accept(u"+"))
-            return parseUnary();
         if (cur().kw(u"not")) { // `a + Not b`
             next();
             return std::make_unique<UnaryExpr>(line, true, parseUnary());
         }
         return parsePow();
     }
+    // The sign belongs to the operand of `^`: `-3 ^ 2` is 9 and `2 ^ -1` is 0.5, as the
+    // language's engine evaluates them.
+    ExprPtr parsePowOperand() {
+        Nest guard(*this);
+        int line = cur().line;
+        if (accept(u"-"))
+            return std::make_unique<UnaryExpr>(line, false, parsePowOperand());
+        if (accept(u"+"))
+            return parsePowOperand();
+        return parsePostfix();
+    }
     ExprPtr parsePow() {
-        ExprPtr l = parsePostfix();
-        while (accept(u"^")) {
-            ExprPtr r;
-            int line = cur().line;
-            if (accept(u"-"))
-                r = std::make_unique<UnaryExpr>(line, false, parsePostfix());
-            else {
-                accept(u"+");
-                r = parsePostfix();
-            }
-            l = binary(Op::Pow, std::move(l), std::move(r));
-        }
+        ExprPtr l = parsePowOperand();
+        while (accept(u"^"))
+            l = binary(Op::Pow, std::move(l), parsePowOperand());
         return l;
     }
 
@@ -1081,7 +1136,12 @@ private:
                     fail(err::ExpIdent);
                 e = std::make_unique<MemberExpr>(line, std::move(e), cur().text);
                 next();
-            } else if (cur().is(u"(") && !dynamic_cast<ParenExpr *>(e.get())) {
+            } else if (cur().is(u"(")) {
+                // `(f)(x)`, `((a))(0)`: the parentheses around a callee change nothing.
+                while (auto *pe = dynamic_cast<ParenExpr *>(e.get())) {
+                    ExprPtr inner = std::move(pe->inner);
+                    e = std::move(inner);
+                }
                 auto call = std::make_unique<CallExpr>(cur().line, std::move(e));
                 call->parens = true;
                 call->spaceBeforeParen = cur().spaceBefore;
@@ -1143,8 +1203,6 @@ private:
             return std::make_unique<NewExpr>(line, ident());
         }
         if (k == u"me") {
-            if (!cls_ && !outer_.cls)
-                fail(err::InvalidMe);
             next();
             return std::make_unique<MeExpr>(line);
         }
@@ -1168,6 +1226,7 @@ private:
     int forDepth_ = 0, doDepth_ = 0;
     int nest_ = 0;
     std::vector<ExprPtr> discarded_;
+    Block hoisted_; // constant assignments of the scope being parsed
 };
 
 } // namespace

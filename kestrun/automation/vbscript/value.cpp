@@ -69,12 +69,23 @@ bool Value::isNumeric() const {
 }
 
 ArrayRep *Value::mutableArray() {
-    if (a_->refs > 1) {
-        auto *copy = new ArrayRep{1, a_->fixed, a_->dims, a_->data};
+    // References held by locks (an element passed ByRef) do not count as sharing.
+    if (a_->refs - a_->locks > 1) {
+        auto *copy = new ArrayRep{1, 0, a_->fixed, a_->dims, a_->data};
         --a_->refs;
         a_ = copy;
     }
     return a_;
+}
+
+void Value::unfix() {
+    if (a_->refs > 1) {
+        auto *copy = new ArrayRep{1, 0, false, a_->dims, a_->data};
+        --a_->refs;
+        a_ = copy;
+    } else {
+        a_->fixed = false;
+    }
 }
 
 std::u16string &Value::mutableString() {

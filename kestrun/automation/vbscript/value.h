@@ -40,6 +40,8 @@ struct StrRep {
 
 struct ArrayRep {
     int refs = 1;
+    int locks = 0; // elements passed by reference to a running call
+
     bool fixed = false;        // declared with bounds by Dim: ReDim refuses it
     std::vector<int32_t> dims; // element count per dimension (upper bound + 1)
     std::vector<Value> data;   // first subscript varies fastest
@@ -172,6 +174,12 @@ public:
     }
     // Makes the array uniquely owned so that it can be changed in place.
     ArrayRep *mutableArray();
+    // A fixed-size array (from `Dim a(3)`) becomes an ordinary dynamic one: what a copy of it
+    // stored in another variable is.
+    void dropFixed() {
+        if (type_ == VType::Array && a_->fixed)
+            unfix();
+    }
     // Makes the string uniquely owned for appending.
     std::u16string &mutableString();
 
@@ -205,6 +213,7 @@ private:
         }
     }
     void release(); // the last reference frees the payload
+    void unfix();
     VType type_;
     union {
         int16_t i_;
