@@ -64,5 +64,69 @@ TEST(VbsConformance, CalleesOperatorsAndNames) {
     });
 }
 
+TEST(VbsConformance, ResumeNextGoesIntoTheBodyOfAFailingHeader) {
+    ExpectCases({
+        {"On Error Resume Next\nx = 0 : If 1 / 0 Then x = 1\nr = x & \"|\" & Err.Number", "1|11"},
+        {"On Error Resume Next\nIf False Then\nr = \"a\"\nElseIf 1 / 0 Then\nr = \"b\"\nElse\n"
+         "r = \"c\"\nEnd If",
+         "b"},
+        {"On Error Resume Next\nSelect Case 1 / 0\nCase 5\nr = \"first\"\nCase Else\n"
+         "r = \"else\"\nEnd Select",
+         "first"},
+        {"On Error Resume Next\nSelect Case 3\nCase 1\nr = 1\nCase 1 / 0\nr = \"second\"\n"
+         "Case 3\nr = 3\nEnd Select",
+         "second"},
+        {"On Error Resume Next\nn = 0\nFor i = 1 To 1 / 0 : n = n + 1 : Next\nr = n & Err.Number",
+         "111"},
+        {"On Error Resume Next\nn = 0\nFor Each v In Empty : n = n + 1 : Next\n"
+         "r = n & \"|\" & Err.Number",
+         "1|451"},
+        {"On Error Resume Next\nn = 0\nFor Each v In Nothing : n = n + 1 : Next\nr = n", "1"},
+        // Without On Error the failure still stops the script; a good header is unchanged.
+        {"On Error Resume Next\nn = 0\nFor i = 1 To 3 : n = n + i : Next\nIf n = 6 Then r = \"ok\"",
+         "ok"},
+    });
+    ExpectErrors({{"x = 0\nIf 1 / 0 Then x = 1", 11, 2}, {"For Each v In Empty : Next", 451, 1}});
+}
+
+TEST(VbsConformance, ErrRaiseNumbersAndWhatItKeeps) {
+    ExpectCases({
+        {"On Error Resume Next\nErr.Raise &H8007000E&\nr = Err.Number & \"|\" & Err.Description",
+         "7|Out of memory"},
+        {"On Error Resume Next\nErr.Raise &H800A0035&\nr = Err.Number", "53"},
+        {"On Error Resume Next\nErr.Raise vbObjectError + 1\nr = Hex(Err.Number)", "80040001"},
+        {"On Error Resume Next\nErr.Raise 0\nr = Err.Number", "5"},
+        {"On Error Resume Next\nErr.Raise 65536\nr = Err.Number", "5"},
+        {"On Error Resume Next\nErr.Raise 65535\nr = Err.Number", "65535"},
+        {"On Error Resume Next\nErr.Raise 1000, \"src\", \"desc\", \"help.chm\", 42\n"
+         "r = Err.Source & \"|\" & Err.Description & \"|\" & Err.HelpFile & \"|\" & "
+         "Err.HelpContext",
+         "src|desc|help.chm|42"},
+        // A later Raise with only a number keeps what the script set.
+        {"On Error Resume Next\nErr.Raise 1000, \"src\", \"desc\"\nErr.Raise 1001\n"
+         "r = Err.Number & \"|\" & Err.Source & \"|\" & Err.Description",
+         "1001|src|desc"},
+        {"On Error Resume Next\nErr.Description = \"mine\"\nErr.Raise 9\nr = Err.Description",
+         "mine"},
+        // ...but not what an earlier run-time error set, nor anything after Err.Clear.
+        {"On Error Resume Next\nx = 1 / 0\nErr.Raise 9\nr = Err.Description",
+         "Subscript out of range"},
+        {"On Error Resume Next\nErr.Raise 1000, \"src\", \"desc\"\nErr.Clear\nErr.Raise 5\n"
+         "r = Err.Description",
+         "Invalid procedure call or argument"},
+    });
+    // Numeric conversions used as statements.
+    ExpectErrors({
+        {"Call CInt(1)", 458, 1},
+        {"CLng 1", 458, 1},
+        {"Call CByte(1)", 458, 1},
+        {"Call CDate(1)", 458, 1},
+        {"Call CDbl(1)", 458, 1},
+        {"Call CSng(1)", 458, 1},
+        {"Call CCur(1)", 458, 1},
+    });
+    ExpectCases({{"Call CStr(1) : Call CBool(1) : r = CInt(\"2\")", "2"}});
+}
+
 } // namespace
 } // namespace vbtest

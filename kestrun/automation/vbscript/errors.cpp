@@ -24,14 +24,22 @@ constexpr ErrorText kErrors[] = {
     {35, u"Sub or Function not defined"},
     {48, u"Error in loading DLL"},
     {51, u"Internal error"},
+    {52, u"Bad file name or number"},
     {53, u"File not found"},
+    {58, u"File already exists"},
+    {61, u"Disk full"},
+    {68, u"Device unavailable"},
     {70, u"Permission denied"},
     {91, u"Object variable not set"},
     {92, u"For loop not initialized"},
     {94, u"Invalid use of Null"},
+    {76, u"Path not found"},
     {424, u"Object required"},
     {429, u"ActiveX component can't create object"},
+    {430, u"Class doesn't support Automation"},
     {438, u"Object doesn't support this property or method"},
+    {445, u"Object doesn't support this action"},
+    {449, u"Argument not optional"},
     {450, u"Wrong number of arguments or invalid property assignment"},
     {451, u"Object not a collection"},
     {457, u"This key is already associated with an element of this collection"},
@@ -102,6 +110,47 @@ std::u16string errorDescription(int32_t number) {
         if (e.number == number)
             return std::u16string(e.text);
     return u"Unknown runtime error";
+}
+
+int32_t raisedNumber(int32_t number) {
+    if (number == 0 || number > 0xFFFF)
+        return err::InvalidCall;
+    if (number > 0)
+        return number;
+    const auto hr = static_cast<uint32_t>(number);
+    if ((hr & 0xFFFF0000u) == 0x800A0000u) // FACILITY_CONTROL: the language's own numbers
+        return (hr & 0xFFFFu) ? static_cast<int32_t>(hr & 0xFFFFu) : number;
+    struct Mapped {
+        uint32_t hr;
+        int32_t number;
+    };
+    static constexpr Mapped kKnown[] = {
+        {0x80004001u, 445}, // E_NOTIMPL
+        {0x80004002u, 430}, // E_NOINTERFACE
+        {0x80020003u, 438}, // DISP_E_MEMBERNOTFOUND
+        {0x80020005u, 13},  // DISP_E_TYPEMISMATCH
+        {0x80020006u, 438}, // DISP_E_UNKNOWNNAME
+        {0x8002000Au, 6},   // DISP_E_OVERFLOW
+        {0x8002000Bu, 9},   // DISP_E_BADINDEX
+        {0x8002000Eu, 450}, // DISP_E_BADPARAMCOUNT
+        {0x8002000Fu, 449}, // DISP_E_PARAMNOTOPTIONAL
+        {0x80020012u, 11},  // DISP_E_DIVBYZERO
+        {0x80070002u, 53},  // file not found
+        {0x80070003u, 76},  // path not found
+        {0x80070005u, 70},  // access denied
+        {0x80070006u, 52},  // invalid handle
+        {0x80070008u, 7},   // not enough memory
+        {0x8007000Eu, 7},   // E_OUTOFMEMORY
+        {0x8007000Fu, 68},  // invalid drive
+        {0x80070020u, 70},  // sharing violation
+        {0x80070050u, 58},  // file exists
+        {0x80070057u, 5},   // E_INVALIDARG
+        {0x80070070u, 61},  // disk full
+    };
+    for (const auto &m : kKnown)
+        if (m.hr == hr)
+            return m.number;
+    return number;
 }
 
 void raise(int32_t number) {

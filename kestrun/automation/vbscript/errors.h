@@ -93,9 +93,18 @@ public:
     std::u16string description;
     int line = 0;          // 1-based line in the added code; 0 until known
     std::u16string source; // Err.Source
-    bool compile = false;  // raised while compiling
+    std::u16string helpFile;
+    int32_t helpContext = 0;
+    bool compile = false;      // raised while compiling
+    bool scriptSource = false; // source and description given by the script (Err.Raise)
+    bool scriptDescription = false;
 };
 
 [[noreturn]] void raise(int32_t number);
+
+// The error number Err.Raise reports for `number`: HRESULTs of the language's own facility and
+// of well-known system errors become the language's numbers, other HRESULTs stay; 0 and
+// numbers above 65535 that are no HRESULT are invalid (error 5).
+int32_t raisedNumber(int32_t number);
 
 } // namespace kestrun::vbscript

@@ -659,31 +659,62 @@ Flow AppendStmt::exec(Interp &in) {
     return Flow::Normal;
 }
 
+namespace {
+
+// Runs the header of a block statement (a condition, a loop's bounds). Under On Error Resume Next
+// a failure is recorded and false returned: the statement then goes on with the first statement
+// of its body, which is the next statement after the failing one.
+template <class Body> bool headerRuns(Interp &in, Body &&body) {
+    if (!in.frame->resumeNext) {
+        body();
+        return true;
+    }
+    try {
+        body();
+        return true;
+    } catch (ScriptError &e) {
+        if (!e.line)
+            e.line = in.curLine;
+        in.setError(e);
+        return false;
+    }
+}
+
+} // namespace
+
 Flow IfStmt::exec(Interp &in) {
     for (size_t i = 0; i < conds.size(); ++i) {
-        if (truthy(in, conds[i]->eval(in)))
+        bool hit = false;
+        if (!headerRuns(in, [&] { hit = truthy(in, conds[i]->eval(in)); }) || hit)
             return in.execBlock(blocks[i]);
     }
     return in.execBlock(elseBlock);
 }
 
 Flow SelectStmt::exec(Interp &in) {
-    Value v = test->eval(in);
-    if (v.isObject())
-        v = scalar(in, v);
+    Value v;
+    if (!headerRuns(in, [&] {
+            v = test->eval(in);
+            if (v.isObject())
+                v = scalar(in, v);
+        }))
+        return in.execBlock(blocks.empty() ? elseBlock : blocks[0]);
     for (size_t c = 0; c < cases.size(); ++c) {
         for (const CaseItem &it : cases[c]) {
-            Value x = it.value->eval(in);
-            bool hit;
-            if (it.hasIs) {
-                hit = truthy(in, binaryOp(in, it.isOp, v, x));
-            } else if (it.upper) {
-                Value y = it.upper->eval(in);
-                hit = !v.isNull() && compareValues(in, v, x) >= 0 && compareValues(in, v, y) <= 0;
-            } else {
-                hit = equalForSelect(in, v, x);
-            }
-            if (hit)
+            bool hit = false;
+            bool ran = headerRuns(in, [&] {
+                Value x = it.value->eval(in);
+                if (it.hasIs) {
+                    hit = truthy(in, binaryOp(in, it.isOp, v, x));
+                } else if (it.upper) {
+                    Value y = it.upper->eval(in);
+                    hit =
+                        !v.isNull() && compareValues(in, v, x) >= 0 && compareValues(in, v, y) <= 0;
+                } else {
+                    hit = equalForSelect(in, v, x);
+                }
+            });
+            if (!ran || hit)
                 return in.execBlock(blocks[c]);
         }
     }
@@ -691,12 +722,23 @@ Flow SelectStmt::exec(Interp &in) {
 }
 
 Flow ForStmt::exec(Interp &in) {
-    Value start = scalar(in, from->eval(in));
-    Value end = scalar(in, to->eval(in));
-    Value stepv = step ? scalar(in, step->eval(in)) : Value::integer(1);
-    Value *counter = var->ref(in);
-    if (!counter)
-        raise(err::InvalidCall);
+    Value start, end, stepv;
+    Value *counter = nullptr;
+    bool ok = headerRuns(in, [&] {
+        start = scalar(in, from->eval(in));
+        end = scalar(in, to->eval(in));
+        stepv = step ? scalar(in, step->eval(in)) : Value::integer(1);
+        counter = var->ref(in);
+        if (!counter)
+            raise(err::InvalidCall);
+        if (!(isIntLike(start) && isIntLike(end) && isIntLike(stepv)) &&
+            (start.isNull() || end.isNull() || stepv.isNull()))
+            raise(err::InvalidNull);
+    });
+    if (!ok) { // resumed into the body, which then runs once
+        Flow f = in.execBlock(body);
+        return f == Flow::ExitFor ? Flow::Normal : f;
+    }
     if (isIntLike(start) && isIntLike(end) && isIntLike(stepv)) {
         bool isLong = start.type() == VType::Long || stepv.type() == VType::Long;
         int64_t i = start.intValue(), e = end.intValue(), st = stepv.intValue();
@@ -721,8 +763,6 @@ Flow ForStmt::exec(Interp &in) {
         }
         return Flow::Normal;
     }
-    if (start.isNull() || end.isNull() || stepv.isNull())
-        raise(err::InvalidNull);
     double e = toDouble(in, end), st = toDouble(in, stepv);
     *counter = start.isString() ? Value::dbl(toDouble(in, start)) : start;
     while (true) {
@@ -741,7 +781,21 @@ Flow ForStmt::exec(Interp &in) {
 }
 
 Flow ForEachStmt::exec(Interp &in) {
-    Value coll = collection->eval(in);
+    Value coll;
+    std::vector<Value> items;
+    bool ok = headerRuns(in, [&] {
+        coll = collection->eval(in);
+        if (!coll.isArray() && !coll.isObject())
+            raise(err::NotCollection);
+        if (coll.isObject() && !coll.o())
+            raise(err::ObjectNotSet);
+        if (coll.isObject())
+            items = coll.o()->enumerate(in);
+    });
+    if (!ok) { // resumed into the body, which then runs once
+        Flow f = in.execBlock(body);
+        return f == Flow::ExitFor ? Flow::Normal : f;
+    }
     auto body1 = [&](const Value &item) -> Flow {
         var->assign(in, item, item.isObject());
         return in.execBlock(body);
@@ -758,11 +812,6 @@ Flow ForEachStmt::exec(Interp &in) {
         }
         return Flow::Normal;
     }
-    if (!coll.isObject())
-        raise(err::NotCollection);
-    if (!coll.o())
-        raise(err::ObjectNotSet);
-    std::vector<Value> items = coll.o()->enumerate(in);
     for (const Value &item : items) {
         Flow f = body1(item);
         if (f == Flow::ExitFor)
@@ -1045,6 +1094,10 @@ Flow Interp::execBlock(const Block &b) {
 void Interp::setError(const ScriptError &e) {
     errNumber = e.number;
     errDescription = e.description;
+    errHelpFile = e.helpFile;
+    errHelpContext = e.helpContext;
+    errSourceByScript = e.scriptSource;
+    errDescriptionByScript = e.scriptDescription;
     errSource = e.source.empty()
                     ? (e.compile ? u"VBScript compilation error" : u"VBScript runtime error")
                     : e.source;
@@ -1054,6 +1107,9 @@ void Interp::clearError() {
     errNumber = 0;
     errDescription.clear();
     errSource.clear();
+    errHelpFile.clear();
+    errHelpContext = 0;
+    errSourceByScript = errDescriptionByScript = false;
 }
 
 int Interp::globalSlot(const std::u16string &lname, bool create) {

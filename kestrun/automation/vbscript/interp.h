@@ -101,7 +101,11 @@ public:
     uintptr_t stackLimit = 0; // procedure calls below this address raise error 28
 
     int32_t errNumber = 0;
-    std::u16string errDescription, errSource;
+    std::u16string errDescription, errSource, errHelpFile;
+    int32_t errHelpContext = 0;
+    // Source and description were set by the script (Err.Raise, assignment) and are kept by a
+    // later Err.Raise that leaves them out.
+    bool errSourceByScript = false, errDescriptionByScript = false;
     Value errObject;
     Value scriptObject; // `Me` outside a class, made when first used
 

@@ -277,9 +277,9 @@ Value ErrObject::get(Interp &in, std::u16string_view name, Args args) {
     if (name == u"source")
         return Value::str(in.errSource);
     if (name == u"helpfile")
-        return Value::str(u"");
+        return Value::str(in.errHelpFile);
     if (name == u"helpcontext")
-        return Value::lng(0);
+        return Value::lng(in.errHelpContext);
     if (name == u"clear") {
         in.clearError();
         return {};
@@ -287,12 +287,24 @@ Value ErrObject::get(Interp &in, std::u16string_view name, Args args) {
     if (name == u"raise") {
         if (args.empty() || args.size() > 5)
             raise(err::WrongArgs);
-        int32_t number = toLong(in, argAt(args, 0));
-        ScriptError e(number);
-        if (present(args, 1))
+        ScriptError e(raisedNumber(toLong(in, argAt(args, 0))));
+        // What is left out comes from the Err object where the script set it before.
+        if (present(args, 1)) {
             e.source = toStr(in, argAt(args, 1));
-        if (present(args, 2))
+            e.scriptSource = true;
+        } else if (in.errSourceByScript) {
+            e.source = in.errSource;
+            e.scriptSource = true;
+        }
+        if (present(args, 2)) {
             e.description = toStr(in, argAt(args, 2));
+            e.scriptDescription = true;
+        } else if (in.errDescriptionByScript) {
+            e.description = in.errDescription;
+            e.scriptDescription = true;
+        }
+        e.helpFile = present(args, 3) ? toStr(in, argAt(args, 3)) : in.errHelpFile;
+        e.helpContext = present(args, 4) ? toLong(in, argAt(args, 4)) : in.errHelpContext;
         if (e.source.empty())
             e.source = u"VBScript runtime error";
         throw e;
@@ -303,10 +315,16 @@ Value ErrObject::get(Interp &in, std::u16string_view name, Args args) {
 void ErrObject::put(Interp &in, std::u16string_view name, Args, const Value &v, bool) {
     if (name.empty() || name == u"number")
         in.errNumber = toLong(in, v);
-    else if (name == u"description")
+    else if (name == u"description") {
         in.errDescription = toStr(in, v);
-    else if (name == u"source")
+        in.errDescriptionByScript = true;
+    } else if (name == u"source") {
         in.errSource = toStr(in, v);
+        in.errSourceByScript = true;
+    } else if (name == u"helpfile")
+        in.errHelpFile = toStr(in, v);
+    else if (name == u"helpcontext")
+        in.errHelpContext = toLong(in, v);
     else
         noMember(u"Err", name);
 }
