@@ -128,5 +128,133 @@ TEST(VbsConformance, ErrRaiseNumbersAndWhatItKeeps) {
     ExpectCases({{"Call CStr(1) : Call CBool(1) : r = CInt(\"2\")", "2"}});
 }
 
+TEST(VbsConformance, BuiltinsCheckNullAndArgumentsInTheLanguagesOrder) {
+    ExpectErrors({
+        {"r = FormatNumber(Null)", 13, 1},
+        {"r = FormatCurrency(Null)", 13, 1},
+        {"r = FormatPercent(Null)", 13, 1},
+        {"r = FormatDateTime(Null)", 13, 1},
+        {"r = Join(Null)", 94, 1},
+        {"r = Join(Array(1, Null))", 13, 1},
+        {"r = Split(Null)", 94, 1},
+        {"r = Split(\"a b\", Null)", 94, 1},
+        {"r = Replace(Null, \"a\", \"b\")", 94, 1},
+        {"r = Replace(\"abc\", \"a\", Null)", 94, 1},
+        {"r = InStrRev(\"abc\", Null)", 94, 1},
+        {"r = InStrRev(Null, \"a\", Null)", 94, 1},
+        {"r = Mid(\"test\", 0, Null)", 94, 1},
+        {"r = InStr(2, \"abcd\", \"abcd\", 10)", 5, 1},
+        {"r = Replace(\"abc\", \"a\", \"b\", 1, -1, 8)", 5, 1},
+        {"r = StrComp(\"a\", \"b\", -1)", 5, 1},
+        {"r = Right(Null, -1)", 5, 1},
+        {"r = Left(Null, -1)", 5, 1},
+        {"r = Weekday(Null, -1)", 5, 1},
+        {"r = MonthName(\"a\", Null)", 94, 1},
+        {"r = RGB(-1, 0, 0)", 5, 1},
+        {"x = Randomize", 13, 1},
+    });
+    ExpectCases({
+        {"r = IsNull(DateAdd(\"q\", 1, Null))", "True"},
+        {"r = IsNull(InStrRev(Null, \"a\")) & IsNull(Right(Null, 1)) & IsNull(Mid(Null, 1))",
+         "TrueTrueTrue"},
+        {"r = RGB(300, 0, 1)", "65791"},
+        {"r = InStr(1, \"aBc\", \"b\", vbTextCompare) & Replace(\"aXa\", \"x\", \"-\", 1, -1, 1)",
+         "2a-a"},
+    });
+}
+
+TEST(VbsConformance, LiteralTypesConstantsAndConversions) {
+    ExpectCases({
+        {"r = &hffff& & TypeName(&hffff&)", "65535Long"},
+        {"r = &h00ff00& & TypeName(&h00ff00&)", "65280Long"},
+        {"r = &hffFFffFF& & TypeName(&hffFFffFF&)", "-1Integer"},
+        {"r = &hFFFF & TypeName(&hFFFF) & &h10000", "-1Integer65536"},
+        {"r = TypeName(vbBlack) & TypeName(vbRed) & vbRed", "LongLong255"},
+        {"r = vbMsgBoxHelpButton & \" \" & vbMsgBoxSetForeground & \" \" & vbMsgBoxRight & \" \" & "
+         "vbMsgBoxRtlReading & \" \" & vbDatabaseCompare",
+         "16384 65536 524288 1048576 2"},
+        {"r = TypeName(Round(True)) & Round(True)", "BooleanTrue"},
+        {"r = TypeName(Fix(Empty)) & Fix(Empty) & TypeName(Int(Empty))", "Integer0Integer"},
+        {"r = CByte(True) & TypeName(CByte(True)) & CByte(False)", "255Byte0"},
+        {"r = (CSng(0.1) = 0.1) & (CSng(0.5) < 0.6)", "TrueTrue"},
+        {"r = (Not \"#FALSE#\") & (Not \"true\") & (Not \"5\")", "TrueFalse-6"},
+        {"r = (\"true\" <> True) & (\"True\" = True) & (\"-1\" = True)", "TrueFalseTrue"},
+        {"t = True : s = \"true\" : r = (s <> t)", "True"},
+    });
+}
+
+TEST(VbsConformance, ArraysCopiesElementsByRefAndDefaultCalls) {
+    ExpectCases({
+        // A copy of a fixed array is dynamic; the original stays fixed.
+        {"Dim a(3) : a(1) = 7 : x = a : ReDim Preserve x(5) : r = UBound(x) & x(1) & UBound(a)",
+         "573"},
+        {"Dim a(2)\nSub Grow(ByVal v) : ReDim Preserve v(4) : r = UBound(v) : End Sub\n"
+         "Dim r : Grow a",
+         "4"},
+        {"Dim a(2)\nFunction Copy : Copy = a : End Function\nx = Copy() : ReDim x(9) : r = "
+         "UBound(x)",
+         "9"},
+        // Array elements reach ByRef parameters by reference, ByVal ones by value.
+        {"Sub S(v) : v = v & \"!\" : End Sub\nx = Array(\"a\", \"b\") : S x(0) : S(x(1))\n"
+         "r = x(0) & x(1)",
+         "a!b"},
+        {"Sub S(ByVal v) : v = 0 : End Sub\nx = Array(5) : S x(0) : r = x(0)", "5"},
+        {"Function F(v) : v = v * 2 : F = v : End Function\nDim m(1, 1) : m(1, 0) = 4\n"
+         "r = F(m(1, 0)) & m(1, 0)",
+         "88"},
+        {"Sub Two(p, q) : p = 1 : q = 2 : End Sub\nx = Array(0, 0) : Two x(0), x(1) : r = x(0) & "
+         "x(1)",
+         "12"},
+        {"Sub S(v) : x = 5 : v = 3 : End Sub\nx = Array(1) : S x(0) : r = x", "5"},
+        {"Sub S(v) : On Error Resume Next : ReDim x(3) : r = Err.Number : v = 2 : End Sub\n"
+         "Dim r : x = Array(1) : S x(0) : r = r & x(0) & UBound(x)",
+         "1020"},
+        // `o()` calls the default member; GetRef gives a callable reference.
+        {"Class C\nPublic Default Function Value : Value = 42 : End Function\nEnd Class\n"
+         "Set o = New C : r = o()",
+         "42"},
+        {"Function Add(a, b) : Add = a + b : End Function\nSet f = GetRef(\"add\")\n"
+         "r = f(2, 3) & TypeName(f)",
+         "5Object"},
+        {"Dim n\nSub Tick : n = n + 1 : End Sub\nSet t = GetRef(\"Tick\") : t() : Call t() : r = n",
+         "2"},
+        // The Mid statement overwrites in place, never growing the string.
+        {"s = \"abcdef\" : Mid(s, 2, 3) = \"XYZW\" : r = s", "aXYZef"},
+        {"s = \"abcdef\" : Mid(s, 5) = \"123\" : r = s", "abcd12"},
+        {"s = \"abc\" : Mid(s, 1, 1) = \"\" : r = s", "abc"},
+        // RegExp.Replace takes its replacement as a plain variant conversion.
+        {"Set re = New RegExp : re.Pattern = \"b\" : r = re.Replace(\"abc\", True) & "
+         "re.Replace(\"abc\", 7)",
+         "a-1ca7c"},
+    });
+    ExpectErrors({
+        {"x = GetRef(\"Missing\")", 5, 1},
+        {"s = \"abc\" : Mid(s, 4) = \"x\"", 5, 1},
+        {"s = Null : Mid(s, 1) = \"x\"", 94, 1},
+        {"Dim a(2) : ReDim a(3)", 10, 1},
+        {"Sub S(v) : Erase x : End Sub\nx = Array(1)\nS x(0)", 10, 1},
+    });
+}
+
+TEST(VbsConformance, RandomNumbersAndWeeksFollowTheLanguage) {
+    ExpectCases({
+        // The generator's first number, its initial state, and the reseeding by a negative
+        // argument are those of the language's engine.
+        {"r = Rnd(0) & \"|\" & Rnd & \"|\" & (Rnd(0) = Rnd(0))", "0.01953125|0.7055475|True"},
+        {"r = Rnd(-1) & \"|\" & Rnd(-1)", "0.224007|0.224007"},
+        {"x = Rnd(-1) : a = Rnd : x = Rnd(-1) : b = Rnd : r = (a = b)", "True"},
+        // Randomize keeps the state's low byte: the same seed repeats only after Rnd(-1).
+        {"x = Rnd(-1) : Randomize 5 : a = Rnd : x = Rnd(-1) : Randomize 5 : b = Rnd\n"
+         "Randomize 5 : c = Rnd : r = (a = b) & (b <> c)",
+         "TrueTrue"},
+        // "The system's first day of the week" (0) is Monday, as on a Chinese system.
+        {"r = Weekday(#2024-01-07#, 0) & Weekday(#2024-01-07#) & Weekday(#2024-01-08#, 0)", "711"},
+        {"r = WeekdayName(1, True, 0) & WeekdayName(1, True, vbUseSystemDayOfWeek)", "MonMon"},
+        {"r = DatePart(\"w\", #2024-01-08#, 0) & DatePart(\"ww\", #2024-01-07#, 0) & "
+         "DatePart(\"ww\", #2024-01-07#)",
+         "112"},
+    });
+}
+
 } // namespace
 } // namespace vbtest

@@ -41,6 +41,15 @@ int32_t lngOr(Interp &in, A a, size_t i, int32_t def) {
 double dbl(Interp &in, A a, size_t i) {
     return toDouble(in, arg(a, i));
 }
+// The compare argument of the text functions: 0 (binary) or 1 (text), error 5 otherwise.
+bool textCompare(Interp &in, A a, size_t i) {
+    if (!has(a, i))
+        return false;
+    int32_t c = lng(in, a, i);
+    if (c < 0 || c > 2)
+        raise(err::InvalidCall);
+    return c == 1;
+}
 
 Value makeArray(std::vector<Value> items) {
     auto *r = new ArrayRep;
@@ -93,39 +102,38 @@ Value fLen(Interp &in, A a) {
     return Value::lng(static_cast<int32_t>(toStr(in, v).size()));
 }
 Value fLeft(Interp &in, A a) {
-    if (arg(a, 0).isNull())
-        return Value::null();
     int32_t n = lng(in, a, 1);
     if (n < 0)
         raise(err::InvalidCall);
+    if (arg(a, 0).isNull())
+        return Value::null();
     std::u16string s = str(in, a, 0);
     return Value::str(s.substr(0, std::min<size_t>(s.size(), static_cast<size_t>(n))));
 }
 Value fRight(Interp &in, A a) {
-    if (arg(a, 0).isNull())
-        return Value::null();
     int32_t n = lng(in, a, 1);
     if (n < 0)
         raise(err::InvalidCall);
+    if (arg(a, 0).isNull())
+        return Value::null();
     std::u16string s = str(in, a, 0);
     size_t k = std::min<size_t>(s.size(), static_cast<size_t>(n));
     return Value::str(s.substr(s.size() - k));
 }
 Value fMid(Interp &in, A a) {
+    // Every argument is converted before any is checked: `Mid("x", 0, Null)` is error 94.
+    int32_t start = lng(in, a, 1);
+    int32_t n = has(a, 2) ? lng(in, a, 2) : -1;
+    if (start < 1 || (has(a, 2) && n < 0))
+        raise(err::InvalidCall);
     if (arg(a, 0).isNull())
         return Value::null();
-    int32_t start = lng(in, a, 1);
-    if (start < 1)
-        raise(err::InvalidCall);
     std::u16string s = str(in, a, 0);
     size_t from = static_cast<size_t>(start - 1);
     if (from >= s.size())
         return Value::str(u"");
     if (!has(a, 2))
         return Value::str(s.substr(from));
-    int32_t n = lng(in, a, 2);
-    if (n < 0)
-        raise(err::InvalidCall);
     return Value::str(s.substr(from, static_cast<size_t>(n)));
 }
 Value fInStr(Interp &in, A a) {
@@ -139,7 +147,7 @@ Value fInStr(Interp &in, A a) {
     }
     if (start < 1)
         raise(err::InvalidCall);
-    bool text = a.size() >= 4 && has(a, 3) && lng(in, a, 3) == 1;
+    bool text = a.size() >= 4 && textCompare(in, a, 3);
     if (arg(a, base).isNull() || arg(a, base + 1).isNull())
         return Value::null();
     std::u16string s = str(in, a, base), f = str(in, a, base + 1);
@@ -149,11 +157,13 @@ Value fInStr(Interp &in, A a) {
     return Value::lng(p == std::u16string::npos ? 0 : static_cast<int32_t>(p + 1));
 }
 Value fInStrRev(Interp &in, A a) {
-    if (anyNull(a, 2))
-        return Value::null();
-    std::u16string s = str(in, a, 0), f = str(in, a, 1);
+    // The text searched for, the start and the compare mode must not be Null (error 94).
+    std::u16string f = str(in, a, 1);
     int32_t start = lngOr(in, a, 2, -1);
-    bool text = has(a, 3) && lng(in, a, 3) == 1;
+    bool text = textCompare(in, a, 3);
+    if (arg(a, 0).isNull())
+        return Value::null();
+    std::u16string s = str(in, a, 0);
     if (start == 0 || start < -1)
         raise(err::InvalidCall);
     size_t before = start == -1 ? s.size() : static_cast<size_t>(start);
@@ -165,12 +175,10 @@ Value fInStrRev(Interp &in, A a) {
     return Value::lng(p == std::u16string::npos ? 0 : static_cast<int32_t>(p + 1));
 }
 Value fReplace(Interp &in, A a) {
-    if (anyNull(a, 3))
-        return Value::null();
-    std::u16string s = str(in, a, 0), f = str(in, a, 1), r = str(in, a, 2);
+    std::u16string s = str(in, a, 0), f = str(in, a, 1), r = str(in, a, 2); // Null: error 94
     int32_t start = lngOr(in, a, 3, 1);
     int32_t count = lngOr(in, a, 4, -1);
-    bool text = has(a, 5) && lng(in, a, 5) == 1;
+    bool text = textCompare(in, a, 5);
     if (start < 1 || count < -1)
         raise(err::InvalidCall);
     if (static_cast<size_t>(start) > s.size())
@@ -194,12 +202,10 @@ Value fReplace(Interp &in, A a) {
     return Value::str(std::move(out));
 }
 Value fSplit(Interp &in, A a) {
-    if (arg(a, 0).isNull())
-        return Value::null();
-    std::u16string s = str(in, a, 0);
+    std::u16string s = str(in, a, 0); // Null: error 94
     std::u16string d = has(a, 1) ? str(in, a, 1) : u" ";
     int32_t count = lngOr(in, a, 2, -1);
-    bool text = has(a, 3) && lng(in, a, 3) == 1;
+    bool text = textCompare(in, a, 3);
     std::vector<Value> parts;
     if (s.empty() || count == 0)
         return makeArray({});
@@ -219,6 +225,8 @@ Value fSplit(Interp &in, A a) {
     return makeArray(std::move(parts));
 }
 const ArrayRep &oneDim(const Value &v) {
+    if (v.isNull())
+        raise(err::InvalidNull);
     if (!v.isArray())
         raise(err::TypeMismatch);
     if (v.a()->dims.size() != 1)
@@ -232,7 +240,9 @@ Value fJoin(Interp &in, A a) {
     for (size_t i = 0; i < r.data.size(); ++i) {
         if (i)
             out += d;
-        out += toStr(in, r.data[i], true);
+        if (r.data[i].isNull())
+            raise(err::TypeMismatch);
+        out += toStr(in, r.data[i]);
     }
     return Value::str(std::move(out));
 }
@@ -240,7 +250,7 @@ Value fFilter(Interp &in, A a) {
     const ArrayRep &r = oneDim(arg(a, 0));
     std::u16string m = str(in, a, 1);
     bool include = has(a, 2) ? toBool(in, arg(a, 2)) : true;
-    bool text = has(a, 3) && lng(in, a, 3) == 1;
+    bool text = textCompare(in, a, 3);
     std::vector<Value> out;
     for (const Value &v : r.data) {
         std::u16string s = toStr(in, v, true);
@@ -251,9 +261,9 @@ Value fFilter(Interp &in, A a) {
     return makeArray(std::move(out));
 }
 Value fStrComp(Interp &in, A a) {
+    bool text = textCompare(in, a, 2);
     if (anyNull(a, 2))
         return Value::null();
-    bool text = has(a, 2) && lng(in, a, 2) == 1;
     return Value::integer(static_cast<int16_t>(
         compareValues(in, Value::str(str(in, a, 0)), Value::str(str(in, a, 1)), text)));
 }
@@ -400,6 +410,8 @@ Value fCBool(Interp &in, A a) {
     return Value::boolean(toBool(in, arg(a, 0)));
 }
 Value fCByte(Interp &in, A a) {
+    if (arg(a, 0).type() == VType::Boolean) // True is all bits set: 255
+        return Value::byte(arg(a, 0).b() ? 255 : 0);
     double d = roundHalfEven(dbl(in, a, 0));
     if (d < 0 || d > 255)
         raise(err::Overflow);
@@ -414,6 +426,8 @@ Value fCDate(Interp &in, A a) {
 
 Value keepType(const Value &v, double r) {
     switch (v.type()) {
+    case VType::Empty:
+        return Value::integer(0);
     case VType::Integer:
     case VType::Byte:
     case VType::Long:
@@ -462,7 +476,7 @@ Value fRound(Interp &in, A a) {
         r = roundHalfEven(scaled) / m;
     }
     if (v.isInteger() || v.type() == VType::Boolean)
-        return places == 0 ? (v.type() == VType::Boolean ? Value::integer(v.b() ? -1 : 0) : v) : v;
+        return v; // a Boolean stays a Boolean
     if (v.type() == VType::Single)
         return Value::single(static_cast<float>(r));
     if (v.type() == VType::Currency)
@@ -523,15 +537,20 @@ Value fAtn(Interp &in, A a) {
     return mathResult(std::atan(dbl(in, a, 0)));
 }
 
+// The generator is the language's own: a 24-bit linear congruential sequence whose state is
+// the last number returned (times 2^24).
+float rndValue(const Interp &in) {
+    return static_cast<float>(in.rndState) / 16777216.0f;
+}
 float nextRnd(Interp &in) {
     in.rndState = (in.rndState * 1140671485u + 12820163u) & 0xFFFFFFu;
-    return static_cast<float>(in.rndState) / 16777216.0f;
+    return rndValue(in);
 }
 Value fRnd(Interp &in, A a) {
     if (has(a, 0)) {
         double d = dbl(in, a, 0);
-        if (d == 0)
-            return Value::single(static_cast<float>(in.lastRnd));
+        if (d == 0) // the last number again (the initial state before any call)
+            return Value::single(rndValue(in));
         if (d < 0) {
             float f = static_cast<float>(d);
             uint32_t bits;
@@ -539,9 +558,7 @@ Value fRnd(Interp &in, A a) {
             in.rndState = (bits + (bits >> 24)) & 0xFFFFFFu;
         }
     }
-    float r = nextRnd(in);
-    in.lastRnd = r;
-    return Value::single(r);
+    return Value::single(nextRnd(in));
 }
 Value fRandomize(Interp &in, A a) {
     double seed;
@@ -554,11 +571,13 @@ Value fRandomize(Interp &in, A a) {
                                 86400000000LL) /
             1e6;
     }
+    // The high word of the seed's Double, folded to 16 bits, replaces the middle bits of the
+    // state; its lowest byte stays.
     uint64_t bits;
     std::memcpy(&bits, &seed, sizeof bits);
-    uint32_t mix = static_cast<uint32_t>(bits >> 32) ^ static_cast<uint32_t>(bits);
-    in.rndState = ((mix & 0xFFFF) << 8 | (in.rndState & 0xFF)) ^ (mix >> 16 & 0xFFFFFF);
-    in.rndState &= 0xFFFFFFu;
+    uint32_t hi = static_cast<uint32_t>(bits >> 32);
+    uint32_t fold = (hi ^ (hi >> 16)) & 0xFFFFu;
+    in.rndState = (in.rndState & 0xFFu) | (fold << 8);
     return {};
 }
 
@@ -744,17 +763,21 @@ Value fMinute(Interp &in, A a) {
 Value fSecond(Interp &in, A a) {
     return datePartOrNull(in, a, 's');
 }
+// First day of the week for "use the system's setting" (0): the engine presents itself as a
+// Chinese (PRC) system, whose weeks start on Monday. Fixed, whatever the host's locale is.
+constexpr int kSystemFirstDay = 2;
+
 int weekdayFrom(double serial, int first) {
     if (first == 0)
-        first = 1;
+        first = kSystemFirstDay;
     return (weekdayOf(serial) - first + 7) % 7 + 1;
 }
 Value fWeekday(Interp &in, A a) {
-    if (arg(a, 0).isNull())
-        return Value::null();
     int first = lngOr(in, a, 1, 1);
     if (first < 0 || first > 7)
         raise(err::InvalidCall);
+    if (arg(a, 0).isNull())
+        return Value::null();
     return Value::integer(static_cast<int16_t>(weekdayFrom(toDate(in, arg(a, 0)), first)));
 }
 const char *const kMonths[] = {"January",   "February", "March",    "April",
@@ -763,11 +786,12 @@ const char *const kMonths[] = {"January",   "February", "March",    "April",
 const char *const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                              "Thursday", "Friday", "Saturday"};
 Value fMonthName(Interp &in, A a) {
+    bool abbreviate = has(a, 1) && toBool(in, arg(a, 1)); // read first: Null is error 94
     int m = lng(in, a, 0);
     if (m < 1 || m > 12)
         raise(err::InvalidCall);
     std::string s = kMonths[m - 1];
-    if (has(a, 1) && toBool(in, arg(a, 1)))
+    if (abbreviate)
         s = s.substr(0, 3);
     return Value::ascii(s);
 }
@@ -776,8 +800,10 @@ Value fWeekdayName(Interp &in, A a) {
     if (w < 1 || w > 7)
         raise(err::InvalidCall);
     int first = lngOr(in, a, 2, 1);
+    if (first < 0 || first > 7)
+        raise(err::InvalidCall);
     if (first == 0)
-        first = 1;
+        first = kSystemFirstDay;
     std::string s = kDays[(w - 1 + first - 1) % 7];
     if (has(a, 1) && toBool(in, arg(a, 1)))
         s = s.substr(0, 3);
@@ -1026,7 +1052,7 @@ int tristate(Interp &in, A a, size_t i, int def) {
 }
 Value fFormatNumber(Interp &in, A a) {
     if (arg(a, 0).isNull())
-        return Value::null();
+        raise(err::TypeMismatch);
     double d = dbl(in, a, 0);
     int places = lngOr(in, a, 1, -1);
     if (places == -1)
@@ -1037,10 +1063,7 @@ Value fFormatNumber(Interp &in, A a) {
                                   tristate(in, a, 4, 1)));
 }
 Value fFormatCurrency(Interp &in, A a) {
-    Value v = fFormatNumber(in, a);
-    if (v.isNull())
-        return v;
-    std::u16string s = v.s();
+    std::u16string s = fFormatNumber(in, a).s();
     if (!s.empty() && s[0] == u'-')
         return Value::str(u"-\u00A5" + s.substr(1));
     if (!s.empty() && s[0] == u'(')
@@ -1049,7 +1072,7 @@ Value fFormatCurrency(Interp &in, A a) {
 }
 Value fFormatPercent(Interp &in, A a) {
     if (arg(a, 0).isNull())
-        return Value::null();
+        raise(err::TypeMismatch);
     double d = dbl(in, a, 0) * 100.0;
     int places = lngOr(in, a, 1, -1);
     if (places == -1)
@@ -1062,7 +1085,7 @@ Value fFormatPercent(Interp &in, A a) {
 }
 Value fFormatDateTime(Interp &in, A a) {
     if (arg(a, 0).isNull())
-        return Value::null();
+        raise(err::TypeMismatch);
     double d = toDate(in, arg(a, 0));
     int fmt = lngOr(in, a, 1, 0);
     int y, m, dd, h, mi, s;
@@ -1132,7 +1155,12 @@ Value fBuild(Interp &, A) {
     return Value::lng(1);
 }
 Value fRGB(Interp &in, A a) {
-    auto c = [&](size_t i) { return std::clamp(lng(in, a, i), 0, 255); };
+    auto c = [&](size_t i) {
+        int32_t v = lng(in, a, i);
+        if (v < 0)
+            raise(err::InvalidCall);
+        return std::min(v, 255);
+    };
     return Value::lng(c(0) | (c(1) << 8) | (c(2) << 16));
 }
 Value fMsgBox(Interp &in, A a) {
@@ -1320,6 +1348,7 @@ const Builtin kBuiltins[] = {
 struct Constant {
     std::u16string_view name;
     int32_t value;
+    bool isLong = false; // a Long even where an Integer would hold the value (colours)
 };
 
 const Constant kIntConstants[] = {
@@ -1328,15 +1357,16 @@ const Constant kIntConstants[] = {
     {u"vbapplicationmodal", 0},
     {u"vbarray", 8192},
     {u"vbbinarycompare", 0},
-    {u"vbblack", 0},
-    {u"vbblue", 0xFF0000},
+    {u"vbblack", 0, true},
+    {u"vbblue", 0xFF0000, true},
     {u"vbboolean", 11},
     {u"vbbyte", 17},
     {u"vbcancel", 2},
     {u"vbcritical", 16},
     {u"vbcurrency", 6},
-    {u"vbcyan", 0xFFFF00},
+    {u"vbcyan", 0xFFFF00, true},
     {u"vbdataobject", 13},
+    {u"vbdatabasecompare", 2},
     {u"vbdate", 7},
     {u"vbdecimal", 14},
     {u"vbdefaultbutton1", 0},
@@ -1353,15 +1383,19 @@ const Constant kIntConstants[] = {
     {u"vbfirstjan1", 1},
     {u"vbfriday", 6},
     {u"vbgeneraldate", 0},
-    {u"vbgreen", 0x00FF00},
+    {u"vbgreen", 0x00FF00, true},
     {u"vbignore", 5},
     {u"vbinformation", 64},
     {u"vbinteger", 2},
     {u"vblong", 3},
     {u"vblongdate", 1},
     {u"vblongtime", 3},
-    {u"vbmagenta", 0xFF00FF},
+    {u"vbmagenta", 0xFF00FF, true},
     {u"vbmonday", 2},
+    {u"vbmsgboxhelpbutton", 16384},
+    {u"vbmsgboxright", 524288},
+    {u"vbmsgboxrtlreading", 1048576},
+    {u"vbmsgboxsetforeground", 65536},
     {u"vbno", 7},
     {u"vbnull", 1},
     {u"vbobject", 9},
@@ -1370,7 +1404,7 @@ const Constant kIntConstants[] = {
     {u"vbokcancel", 1},
     {u"vbokonly", 0},
     {u"vbquestion", 32},
-    {u"vbred", 0x0000FF},
+    {u"vbred", 0x0000FF, true},
     {u"vbretry", 4},
     {u"vbretrycancel", 5},
     {u"vbsaturday", 7},
@@ -1389,8 +1423,8 @@ const Constant kIntConstants[] = {
     {u"vbusesystemdayofweek", 0},
     {u"vbvariant", 12},
     {u"vbwednesday", 4},
-    {u"vbwhite", 0xFFFFFF},
-    {u"vbyellow", 0x00FFFF},
+    {u"vbwhite", 0xFFFFFF, true},
+    {u"vbyellow", 0x00FFFF, true},
     {u"vbyes", 6},
     {u"vbyesno", 4},
     {u"vbyesnocancel", 3},
@@ -1441,7 +1475,7 @@ bool findConstant(std::u16string_view lname, Value &out) {
     }
     for (const auto &c : kIntConstants) {
         if (c.name == lname) {
-            if (c.value >= -32768 && c.value <= 32767)
+            if (!c.isLong && c.value >= -32768 && c.value <= 32767)
                 out = Value::integer(static_cast<int16_t>(c.value));
             else
                 out = Value::lng(c.value);

@@ -279,6 +279,8 @@ Value NameExpr::eval(Interp &in) {
     case NameKind::Builtin:
         if (builtin->minArgs > 0)
             throw named(err::WrongArgs, name);
+        if (lname == u"randomize") // a statement, not a function
+            throw named(err::TypeMismatch, name);
         return builtin->fn(in, {});
     case NameKind::Constant:
         return constant;
@@ -380,6 +382,8 @@ Value CallExpr::eval(Interp &in) {
             // The numeric conversions return types a statement cannot discard.
             if (statement && conversionOnly(n->lname))
                 raise(err::UnsupportedType);
+            if (!statement && n->lname == u"randomize") // a statement, not a function
+                throw named(err::TypeMismatch, n->name);
             return b->fn(in, buf.args());
         }
         case NameKind::Constant:
@@ -563,7 +567,11 @@ Value BinaryExpr::eval(Interp &in) {
         const Value &s = a.isString() ? a : b;
         const Value &o = a.isString() ? b : a;
         bool strIsLiteral = a.isString() ? lhs->isLiteral() : rhs->isLiteral();
-        if (!o.isNull() && !o.isEmpty() && !o.isObject() && !o.isArray()) {
+        double unused;
+        // A Boolean against a text that is no number follows the general rule (a text is
+        // greater than any number): `"true" <> True`.
+        bool general = o.type() == VType::Boolean && strIsLiteral && !parseNumber(s.s(), unused);
+        if (!general && !o.isNull() && !o.isEmpty() && !o.isObject() && !o.isArray()) {
             int c;
             if (strIsLiteral) {
                 double d;

@@ -110,7 +110,6 @@ public:
     Value scriptObject; // `Me` outside a class, made when first used
 
     uint32_t rndState = 0x50000;
-    double lastRnd = 0;
 
 private:
     void install(std::unique_ptr<Program> prog, bool keep);

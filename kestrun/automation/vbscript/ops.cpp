@@ -652,6 +652,12 @@ int compareValues(Interp &in, const Value &a0, const Value &b0, bool text) {
         int32_t x = a.intValue(), y = b.intValue();
         return x < y ? -1 : x > y ? 1 : 0;
     }
+    if ((a.type() == VType::Single && b.type() == VType::Double) ||
+        (a.type() == VType::Double && b.type() == VType::Single)) {
+        // A Single against a Double compares at the Single's precision: CSng(0.1) = 0.1.
+        float x = static_cast<float>(toDouble(in, a)), y = static_cast<float>(toDouble(in, b));
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
     double x = toDouble(in, a), y = toDouble(in, b);
     return x < y ? -1 : x > y ? 1 : 0;
 }
@@ -709,6 +715,13 @@ Value logicalNot(Interp &in, const Value &v0) {
         return Value::byte(static_cast<uint8_t>(~v.by()));
     case VType::Integer:
         return Value::integer(static_cast<int16_t>(~v.i()));
+    case VType::String: {
+        // A number in text is negated bitwise; a Boolean's text ("#FALSE#", "True") logically.
+        double d;
+        if (!parseNumber(v.s(), d))
+            return Value::boolean(!toBool(in, v));
+        return Value::lng(~toLong(in, v));
+    }
     default:
         return Value::lng(~toLong(in, v));
     }

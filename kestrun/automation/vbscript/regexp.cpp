@@ -95,6 +95,9 @@ public:
         }
         if (name == u"replace") {
             std::u16string s = arg(0), rep = arg(1);
+            // The replacement reaches the object as a plain variant conversion: True is "-1".
+            if (args[1]->type() == VType::Boolean)
+                rep = args[1]->b() ? u"-1" : u"0";
             std::vector<Found> found;
             scan(s, global_, found);
             std::u16string out;
