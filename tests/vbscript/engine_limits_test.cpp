@@ -61,6 +61,27 @@ TEST(VbsLimits, SelfRenewingTerminatorAndDeepRecursionEndOnSmallStacks) {
     });
 }
 
+// Long chains are freed one link at a time, not by nesting once per link.
+TEST(VbsLimits, LongChainsOfObjectsAndArraysAreFreedWithoutNesting) {
+    ExpectCases({
+        {"Class N : Public nx : End Class\nSet h = Nothing\n"
+         "For i = 1 To 100000 : Set n = New N : Set n.nx = h : Set h = n : Next\n"
+         "Set n = Nothing : Set h = Nothing : r = 1",
+         "1"},
+        {"For i = 1 To 100000 : a = Array(a, i) : Next\nr = a(1) : a = 0", "100000"},
+        {"Set d = CreateObject(\"Scripting.Dictionary\")\nSet h = d\n"
+         "For i = 1 To 50000 : Set n = CreateObject(\"Scripting.Dictionary\") : "
+         "h.Add \"k\", n : Set h = n : Next\nSet h = Nothing : Set n = Nothing : r = d.Count",
+         "1"},
+        // Terminators along a chain still run, each once.
+        {"Dim count\nClass T : Public nx\nSub Class_Terminate : count = count + 1 : End Sub\n"
+         "End Class\nSet h = Nothing\nFor i = 1 To 20000 : Set t = New T : Set t.nx = h : Set h = "
+         "t : Next\n"
+         "Set t = Nothing : Set h = Nothing : r = count",
+         "20000"},
+    });
+}
+
 TEST(VbsLimits, HugeBoundsAreOutOfMemoryWithoutOverflow) {
     ExpectErrors({
         {"ReDim a(2147483647)", 7, 1},

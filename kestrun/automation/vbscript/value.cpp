@@ -17,15 +17,74 @@ std::vector<Value> Object::enumerate(Interp &) {
     raise(err::NotCollection);
 }
 
-void releaseObject(Object *o) {
-    // Class_Terminate may take and drop new references; keep the object alive meanwhile.
+namespace {
+
+// Freeing a value frees what it holds, which would nest once per level for a long chain of
+// objects or arrays (a linked list of a million nodes) and overflow the stack. Instead, what
+// goes away while something else is being freed waits in a work list that the outermost free
+// empties, one item at a time. The list belongs to the thread: values never cross threads.
+struct Reaper {
+    std::vector<Object *> objects;
+    std::vector<ArrayRep *> arrays;
+    bool active = false;
+};
+thread_local Reaper reaper;
+
+void finishObject(Object *o) {
+    // Class_Terminate may take and drop new references; keep the object alive meanwhile. What
+    // the terminator releases goes at once, as the script expects (its nesting is bounded by the
+    // engine's call depth).
     o->refs = 1;
+    bool wasActive = reaper.active;
+    reaper.active = false;
     try {
         o->terminate();
     } catch (...) {
         // An error inside a terminator is dropped, as the object is going away regardless.
     }
+    reaper.active = wasActive;
     delete o;
+}
+
+template <class Finish> void dispose(Finish &&first) {
+    if (reaper.active) {
+        first(true);
+        return;
+    }
+    reaper.active = true;
+    first(false);
+    while (!reaper.objects.empty() || !reaper.arrays.empty()) {
+        if (!reaper.arrays.empty()) {
+            ArrayRep *a = reaper.arrays.back();
+            reaper.arrays.pop_back();
+            delete a;
+        } else {
+            Object *o = reaper.objects.back();
+            reaper.objects.pop_back();
+            finishObject(o);
+        }
+    }
+    reaper.active = false;
+}
+
+void releaseArray(ArrayRep *a) {
+    dispose([a](bool later) {
+        if (later)
+            reaper.arrays.push_back(a);
+        else
+            delete a;
+    });
+}
+
+} // namespace
+
+void releaseObject(Object *o) {
+    dispose([o](bool later) {
+        if (later)
+            reaper.objects.push_back(o);
+        else
+            finishObject(o);
+    });
 }
 
 Value Value::ascii(std::string_view s) {
@@ -44,7 +103,7 @@ void Value::release() {
         break;
     case VType::Array:
         if (--a_->refs == 0)
-            delete a_;
+            releaseArray(a_);
         break;
     default:
         break;
