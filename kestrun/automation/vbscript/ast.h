@@ -26,6 +26,9 @@ struct Expr {
     virtual Value *ref(Interp &) { return nullptr; }
     // The value without copying it, where it is held somewhere (variables, literals), or null.
     virtual const Value *peek(Interp &) { return nullptr; }
+    // An array element `a(i)` for a ByRef parameter: the array is kept in `hold` and locked
+    // until the call ends. Null when the expression is not an element of an array variable.
+    virtual Value *elementRef(Interp &, Value &) { return nullptr; }
     virtual void assign(Interp &in, const Value &v, bool isSet);
     virtual bool isLiteral() const { return false; }
     int line;
@@ -96,9 +99,7 @@ struct CallExpr : Expr {
     CallExpr(int line, ExprPtr callee) : Expr(line), callee(std::move(callee)) {}
     Value eval(Interp &in) override;
     void assign(Interp &in, const Value &v, bool isSet) override;
-    // An element `a(i)` of an array variable, for a ByRef parameter: the array is kept in `hold`
-    // and locked until the call ends. Null when the expression is not an element.
-    Value *elementRef(Interp &in, Value &hold);
+    Value *elementRef(Interp &in, Value &hold) override;
     ExprPtr callee;
     std::vector<ExprPtr> args;
     bool parens = false;

@@ -84,11 +84,8 @@ public:
 
 private:
     Value *elementRef(Interp &in, Expr *e) {
-        auto *call = dynamic_cast<CallExpr *>(e);
-        if (!call)
-            return nullptr;
         Value hold;
-        Value *el = call->elementRef(in, hold);
+        Value *el = e->elementRef(in, hold);
         if (el)
             held_.push_back(std::move(hold));
         return el;
