@@ -344,6 +344,7 @@ private:
                 if (mid->args.size() == 3)
                     st->length = std::move(mid->args[2]);
                 st->value = std::move(value);
+                discarded_.push_back(std::move(target)); // its names are listed for resolution
                 return st;
             }
             auto *tn = dynamic_cast<NameExpr *>(target.get());
