@@ -12,6 +12,8 @@ TEST(VbsConformance, ProceduresInBlocksRedefinitionAndStatementEnds) {
         {"If False Then\nFunction F(x) : F = x * 2 : End Function\nEnd If\nr = F(4)", "8"},
         {"Dim r\nFor i = 1 To 0\nSub S : r = \"s\" : End Sub\nNext\nS", "s"},
         {"Function F : F = 1 : End Function\nFunction F : F = 2 : End Function\nr = F", "2"},
+        {"If False Then\nClass K : Public V : End Class\nEnd If\nSet k = New K : k.V = 1 : r = k.V",
+         "1"},
         {"r = G\nSub X : End Sub\nFunction G : G = \"first\" : End Function\n"
          "Function G : G = \"last\" : End Function",
          "last"},

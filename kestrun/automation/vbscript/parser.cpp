@@ -40,7 +40,7 @@ public:
     void parseAll() {
         skipEnds();
         while (cur().kind != Tok::End) {
-            StmtPtr s = parseStatement(true);
+            StmtPtr s = parseStatement();
             if (s)
                 prog_.body.push_back(std::move(s));
             endStatement();
@@ -211,7 +211,7 @@ private:
     }
 
     // ---- statements ----
-    StmtPtr parseStatement(bool topLevel) {
+    StmtPtr parseStatement() {
         Nest guard(*this);
         const Token &tk = cur();
         int line = tk.line;
@@ -254,8 +254,8 @@ private:
             parseProcDef(true, false);
             return nullptr;
         }
-        if (k == u"class") {
-            if (!topLevel || cls_)
+        if (k == u"class") { // classes, like procedures, may be written inside blocks
+            if (proc_ || cls_)
                 fail(err::Syntax);
             parseClass();
             return nullptr;
@@ -528,7 +528,7 @@ private:
                  tk.lname == u"loop" || tk.lname == u"next" || tk.lname == u"wend" ||
                  tk.lname == u"case"))
                 return b;
-            StmtPtr s = parseStatement(false);
+            StmtPtr s = parseStatement();
             if (s)
                 b.push_back(std::move(s));
             endStatement();
@@ -594,7 +594,7 @@ private:
             }
             if (cur().kw(u"end") && peek().kw(u"if"))
                 break;
-            StmtPtr s = parseStatement(false);
+            StmtPtr s = parseStatement();
             if (s)
                 b.push_back(std::move(s));
         }
