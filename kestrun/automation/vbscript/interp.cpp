@@ -416,8 +416,13 @@ Value *CallExpr::elementRef(Interp &in, Value &hold) {
     auto *n = dynamic_cast<NameExpr *>(callee.get());
     if (!n || args.empty())
         return nullptr;
-    if (n->kind == NameKind::Unresolved)
-        n->resolve(in);
+    if (n->kind == NameKind::Unresolved) {
+        try {
+            n->resolve(in);
+        } catch (const ScriptError &) {
+            return nullptr; // evaluating it reports the error as a call would
+        }
+    }
     Value *var = n->variable(in);
     if (!var || !var->isArray())
         return nullptr;
