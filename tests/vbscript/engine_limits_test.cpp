@@ -61,6 +61,23 @@ TEST(VbsLimits, SelfRenewingTerminatorAndDeepRecursionEndOnSmallStacks) {
     });
 }
 
+// Deep nesting on a small stack ends in error 28 while compiling instead of overflowing it.
+TEST(VbsLimits, DeepNestingOnASmallStackRunsOrEndsInError28) {
+    std::string parens = "x = " + std::string(200, '(') + "1" + std::string(200, ')');
+    std::string ifs;
+    for (int i = 0; i < 200; ++i)
+        ifs += "If True Then\n";
+    ifs += "r = 1\n";
+    for (int i = 0; i < 200; ++i)
+        ifs += "End If\n";
+    OnSmallStack(256u << 10, [&] {
+        for (const std::string *code : {&parens, &ifs}) {
+            Outcome o = RunCode(*code);
+            EXPECT_TRUE(o.ok || o.number == 28) << o.number << " " << o.message;
+        }
+    });
+}
+
 // Long chains are freed one link at a time, not by nesting once per link.
 TEST(VbsLimits, LongChainsOfObjectsAndArraysAreFreedWithoutNesting) {
     ExpectCases({

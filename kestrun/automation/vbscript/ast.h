@@ -329,6 +329,9 @@ struct ParseScope {
     ClassDef *cls = nullptr;
 };
 
+// The lowest usable address of the calling thread's stack, or 0 when it cannot be told.
+uintptr_t threadStackLow();
+
 std::unique_ptr<Program> parseProgram(std::u16string_view code, bool explicitDefault = false,
                                       ParseScope scope = {});
 ExprPtr parseExpression(std::u16string_view code, std::vector<NameExpr *> &names, ParseScope scope);

@@ -18,10 +18,11 @@ constexpr uintptr_t kMaxStackBytes = 3u << 20; // well inside an 8 MiB thread st
 // (expressions, built-ins, the error's unwinding).
 constexpr uintptr_t kStackReserve = 256u << 10;
 
-// The lowest usable address of the calling thread's stack, or 0 when it cannot be told. Threads
-// differ in stack size (a host's worker threads are often smaller than the main thread's), so
-// the limit follows the thread that runs the script. Asked once per thread: the answer never
-// changes while the thread lives.
+} // namespace
+
+// Threads differ in stack size (a host's worker threads are often smaller than the main
+// thread's), so the limits follow the thread that runs the script. Asked once per thread: the
+// answer never changes while the thread lives.
 uintptr_t threadStackLow() {
     thread_local const uintptr_t low = [] {
         pthread_attr_t attr;
@@ -37,6 +38,8 @@ uintptr_t threadStackLow() {
     }();
     return low;
 }
+
+namespace {
 
 ScriptError named(int32_t number, std::u16string_view name) {
     return ScriptError(number, errorDescription(number) + u": '" + std::u16string(name) + u"'");

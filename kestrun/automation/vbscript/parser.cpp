@@ -35,7 +35,10 @@ struct PendingName {
 class Parser {
 public:
     Parser(std::vector<Token> toks, Program &prog, ParseScope scope)
-        : t_(std::move(toks)), prog_(prog), outer_(scope) {}
+        : t_(std::move(toks)), prog_(prog), outer_(scope) {
+        if (uintptr_t low = threadStackLow())
+            stackFloor_ = low + kStackReserve;
+    }
 
     void parseAll() {
         skipEnds();
@@ -959,7 +962,9 @@ private:
     struct Nest {
         Parser &p;
         explicit Nest(Parser &p) : p(p) {
-            if (++p.nest_ > kMaxNesting) {
+            char probe = 0;
+            // Nesting is bounded by count and, on threads with small stacks, by the stack left.
+            if (++p.nest_ > kMaxNesting || reinterpret_cast<uintptr_t>(&probe) < p.stackFloor_) {
                 ScriptError e(err::OutOfStack);
                 e.line = p.cur().line;
                 e.compile = true;
@@ -969,6 +974,7 @@ private:
         ~Nest() { --p.nest_; }
     };
     static constexpr int kMaxNesting = 250;
+    static constexpr uintptr_t kStackReserve = 64u << 10;
 
     // ---- expressions ----
     ExprPtr parseExpr() {
@@ -1226,6 +1232,7 @@ private:
     std::vector<PendingName> topNames_, procNames_, classNames_;
     int forDepth_ = 0, doDepth_ = 0;
     int nest_ = 0;
+    uintptr_t stackFloor_ = 0; // nesting below this stack address is refused
     std::vector<ExprPtr> discarded_;
     Block hoisted_; // constant assignments of the scope being parsed
 };
