@@ -29,7 +29,8 @@ function(kestrun_family name)
     set_property(GLOBAL APPEND PROPERTY KESTRUN_FAMILIES kestrun_${name})
 endfunction()
 
-# kestrun_test(NAME SOURCES... LIBS ...): a GoogleTest executable registered with CTest.
+# kestrun_test(NAME SOURCES... LIBS ... [LABELS ...]): a GoogleTest executable registered with
+# CTest.
 # In a ThreadSanitizer build only the tests labelled "tsan" exist; the target tsan_tests builds them.
 function(kestrun_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -41,5 +42,11 @@ function(kestrun_test name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
+    if("desktop" IN_LIST ARG_LABELS)
+        # Tests that drive a desktop share the input focus and the clipboard: one at a time.
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                             PROPERTIES LABELS "${ARG_LABELS}" RUN_SERIAL TRUE)
+    else()
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
+    endif()
 endfunction()
