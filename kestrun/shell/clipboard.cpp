@@ -1,0 +1,50 @@
+#include "kestrun/shell/clipboard.h"
+
+#include "kestrun/interop/codepage.h"
+
+namespace kestrun::shell {
+
+std::vector<std::string> ClipboardFileList(std::string_view ansiPath,
+                                           std::string_view currentFolder) {
+    if (ansiPath.empty()) {
+        return {};
+    }
+    std::string local = interop::AnsiToUtf8(ansiPath);
+    if (local.front() != '/') {
+        std::string absolute(currentFolder);
+        if (absolute.empty() || absolute.back() != '/') {
+            absolute.push_back('/');
+        }
+        local = absolute + local;
+    }
+    return {local};
+}
+
+std::string FileUri(std::string_view absolutePath) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (const char c : absolutePath) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                                (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
+                                byte == '_' || byte == '~' || byte == '/';
+        if (unreserved) {
+            uri.push_back(c);
+        } else {
+            uri.push_back('%');
+            uri.push_back(kHex[byte >> 4]);
+            uri.push_back(kHex[byte & 0xF]);
+        }
+    }
+    return uri;
+}
+
+int32_t CopyFileToClipboard(ClipboardSeam &clipboard, const char *ansiPath,
+                            std::string_view currentFolder) {
+    if (ansiPath == nullptr) {
+        return 0;
+    }
+    return clipboard.PutFiles(ClipboardFileList(ansiPath, currentFolder)) ? 1 : 0;
+}
+
+} // namespace kestrun::shell
