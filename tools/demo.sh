@@ -131,6 +131,15 @@ show "$KESTRUN" RunVBFunction_MT $'Function Sq(n) : Sq = n * n : End Function|Sq
 on_purpose "division by zero"
 show "$KESTRUN" RunVBScript 'x = 1 : y = x / 0'
 
+echo "== Clipboard and dialogs =="
+# The clipboard needs an X display (0 without one); a dialog waits for the user, so it is shown
+# only on a desktop.
+show "$KESTRUN" Win_CopyFileToClipBoard "$DEMO_DIR/plain.txt"
+if [ -n "${DISPLAY:-}" ] && command -v xclip >/dev/null; then
+    show xclip -o -selection clipboard -t text/uri-list
+    show "$KESTRUN" ShowOpenFile 0 "Text files|*.txt|All files|*.*" "$DEMO_DIR" "" "|" 1
+fi
+
 echo "== Safe evaluator =="
 show "$SAFE_EVAL" --asm 'PUSH_STR "caf\xc3\xa9\n"; PUSH_STR "au lait"; ADD'
 show "$SAFE_EVAL" --hex '01 00 00 00 00 00 00 00 80 01 ff ff ff ff ff ff ff ff 13'
