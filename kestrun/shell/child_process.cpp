@@ -149,8 +149,8 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-std::optional<std::string>
-ChildProcess::ReadOutput(std::optional<std::chrono::milliseconds> limit) {
+std::optional<std::string> ChildProcess::ReadOutput(std::optional<std::chrono::milliseconds> limit,
+                                                    std::optional<char> endOfAnswer) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
     std::string output;
@@ -184,6 +184,9 @@ ChildProcess::ReadOutput(std::optional<std::chrono::milliseconds> limit) {
             break;
         }
         output.append(buffer, size_t(got));
+        if (endOfAnswer && output.find(*endOfAnswer) != std::string::npos) {
+            break;
+        }
     }
     output_.Reset();
     return output;

@@ -46,9 +46,11 @@ public:
     // Kills and reaps a child that was not waited for.
     ~ChildProcess();
 
-    // Everything the child writes until it closes its output; nothing when `limit` passes first.
-    // Without a limit it waits as long as the child keeps the pipe open.
-    std::optional<std::string> ReadOutput(std::optional<std::chrono::milliseconds> limit);
+    // Everything the child writes until it closes its output, or up to and including the first
+    // `endOfAnswer` byte when one is given; nothing when `limit` passes first. Without a limit it
+    // waits as long as the child keeps the pipe open.
+    std::optional<std::string> ReadOutput(std::optional<std::chrono::milliseconds> limit,
+                                          std::optional<char> endOfAnswer = std::nullopt);
     // Waits for the child to end: its exit status, or -1 when it was killed by a signal or
     // cannot be waited for.
     int Wait();

@@ -31,7 +31,7 @@ public:
             return false;
         }
         const auto answer =
-            child->ReadOutput(std::chrono::milliseconds(protocol::kAnswerMilliseconds));
+            child->ReadOutput(std::chrono::milliseconds(protocol::kAnswerMilliseconds), '\n');
         if (!answer) {
             child->Kill(); // no answer in time: the helper and its server process go
         }

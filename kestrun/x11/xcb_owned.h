@@ -4,6 +4,7 @@
 
 #include <xcb/xcb.h>
 
+#include <array>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -56,6 +57,23 @@ inline xcb_atom_t InternAtom(xcb_connection_t *connection, std::string_view name
     Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, uint16_t(name.size()), name.data()), nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+// Several atoms in one round trip: all requests go out before the first reply is awaited.
+template <size_t N>
+std::array<xcb_atom_t, N> InternAtoms(xcb_connection_t *connection,
+                                      const std::array<std::string_view, N> &names) {
+    std::array<xcb_intern_atom_cookie_t, N> cookies;
+    for (size_t i = 0; i < N; ++i) {
+        cookies[i] = xcb_intern_atom(connection, 0, uint16_t(names[i].size()), names[i].data());
+    }
+    std::array<xcb_atom_t, N> atoms;
+    for (size_t i = 0; i < N; ++i) {
+        Reply<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(connection, cookies[i], nullptr));
+        atoms[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+    return atoms;
 }
 
 // A server-side id freed with `release` when the owner goes.

@@ -123,8 +123,8 @@ xcb_timestamp_t ServerTime(xcb_connection_t *c, xcb_window_t window, xcb_atom_t 
     xcb_flush(c);
     while (true) {
         x11::Reply<xcb_generic_event_t> event(xcb_wait_for_event(c));
-        if (!event) {
-            return XCB_CURRENT_TIME;
+        if (!event || event->response_type == 0) {
+            return XCB_CURRENT_TIME; // no display, or no window: the ownership check fails
         }
         if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
             return reinterpret_cast<xcb_property_notify_event_t *>(event.get())->time;
@@ -144,22 +144,15 @@ int Serve(const std::vector<std::string> &uris) {
         Answer(protocol::kNotOwned);
         return 2;
     }
-    Atoms atoms{x11::InternAtom(c, "CLIPBOARD"),
-                x11::InternAtom(c, "TARGETS"),
-                x11::InternAtom(c, "TIMESTAMP"),
-                x11::InternAtom(c, "text/uri-list"),
-                x11::InternAtom(c, "x-special/gnome-copied-files"),
-                x11::InternAtom(c, "application/x-kde-cutselection"),
-                x11::InternAtom(c, "_KESTRUN_CLIPBOARD_TIME")};
+    const auto names = x11::InternAtoms<7>(
+        c, {"CLIPBOARD", "TARGETS", "TIMESTAMP", "text/uri-list", "x-special/gnome-copied-files",
+            "application/x-kde-cutselection", "_KESTRUN_CLIPBOARD_TIME"});
+    const Atoms atoms{names[0], names[1], names[2], names[3], names[4], names[5], names[6]};
     const xcb_window_t window = xcb_generate_id(c);
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    if (!x11::Succeeded(c, xcb_create_window_checked(c, XCB_COPY_FROM_PARENT, window, screen->root,
-                                                     0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                                                     XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
-                                                     &mask))) {
-        Answer(protocol::kNotOwned);
-        return 2;
-    }
+    // Not waited for on its own: a window that could not be made fails the ownership check.
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
     const xcb_timestamp_t since = ServerTime(c, window, atoms.stamp);
     xcb_set_selection_owner(c, window, atoms.clipboard, since);
     x11::Reply<xcb_get_selection_owner_reply_t> owner(
