@@ -107,6 +107,26 @@ std::vector<std::string> Split(const std::string &text, char separator) {
     return parts;
 }
 
+xcb_atom_t Atom(xcb_connection_t *c, const std::string &name) {
+    std::unique_ptr<xcb_intern_atom_reply_t, Free> reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.c_str()), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+// Whether the window's _NET_WM_STATE lists `state`.
+bool HasState(xcb_connection_t *c, xcb_window_t window, const std::string &state) {
+    const xcb_atom_t wanted = Atom(c, state);
+    std::unique_ptr<xcb_get_property_reply_t, Free> reply(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, Atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
+        nullptr));
+    if (!reply || reply->format != 32) {
+        return false;
+    }
+    const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    return std::find(atoms, atoms + count, wanted) != atoms + count;
+}
+
 // Children of this process that have ended but were not reaped.
 int Zombies() {
     int count = 0;
@@ -161,6 +181,7 @@ TEST_F(ShellDesktop, OpenReturnsThePathPastedIntoTheLocationField) {
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 
     uint32_t transientFor = 0;
+    bool modal = false;
     String filter("Text|*.txt");
     String empty("");
     int32_t multi = 0;
@@ -179,11 +200,13 @@ TEST_F(ShellDesktop, OpenReturnsThePathPastedIntoTheLocationField) {
             if (reply && xcb_get_property_value_length(reply.get()) == 4) {
                 transientFor = *static_cast<uint32_t *>(xcb_get_property_value(reply.get()));
             }
+            modal = HasState(c, xcb_window_t(std::stoul(window)), "_NET_WM_STATE_MODAL");
             PutOnClipboard(data_ + "/\xE6\x8A\xA5\xE5\x91\x8A.txt");
             Keys(window, {"ctrl+l", "ctrl+v", "Return"});
         });
     xcb_disconnect(c);
     EXPECT_EQ(transientFor, owner);
+    EXPECT_TRUE(modal);
     // 报告 comes back in GBK.
     EXPECT_EQ(chosen, data_ + "/\xB1\xA8\xB8\xE6.txt");
 }
