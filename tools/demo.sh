@@ -132,12 +132,16 @@ on_purpose "division by zero"
 show "$KESTRUN" RunVBScript 'x = 1 : y = x / 0'
 
 echo "== Clipboard and dialogs =="
-# The clipboard needs an X display (0 without one); a dialog waits for the user, so it is shown
-# only on a desktop.
-show "$KESTRUN" Win_CopyFileToClipBoard "$DEMO_DIR/plain.txt"
-if [ -n "${DISPLAY:-}" ] && command -v xclip >/dev/null; then
-    show xclip -o -selection clipboard -t text/uri-list
+# Both need an X display; a dialog waits for the user, so it is shown only on a desktop.
+if [ -n "${DISPLAY:-}" ]; then
+    show "$KESTRUN" Win_CopyFileToClipBoard "$DEMO_DIR/plain.txt"
+    if command -v xclip >/dev/null; then
+        show xclip -o -selection clipboard -t text/uri-list
+    fi
     show "$KESTRUN" ShowOpenFile 0 "Text files|*.txt|All files|*.*" "$DEMO_DIR" "" "|" 1
+else
+    on_purpose "no X display (DISPLAY is not set), so the clipboard cannot be taken: 0"
+    show "$KESTRUN" Win_CopyFileToClipBoard "$DEMO_DIR/plain.txt"
 fi
 
 echo "== Safe evaluator =="
