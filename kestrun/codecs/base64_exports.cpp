@@ -4,21 +4,36 @@
 #include "kestrun/interop/frame.h"
 
 using namespace kestrun::interop;
-using kestrun::codecs::Base64Decode;
-using kestrun::codecs::Base64Encode;
+namespace codecs = kestrun::codecs;
+
+namespace {
+
+// The Base64 text of `bytes`, written straight into the result.
+BSTR EncodedResult(std::string_view bytes) {
+    const size_t size = codecs::Base64EncodedSize(bytes.size());
+    return WriteStringResult(
+        size,
+        [&](char *out) {
+            codecs::Base64EncodeTo(bytes, out);
+            return size;
+        },
+        ZeroBytes::Impossible);
+}
+
+} // namespace
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL Base64Encode_GB(const char *text) {
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(Base64Encode(text)); });
+    return GuardString([&] { return EncodedResult(text); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL Base64Encode_UTF8(const char *text) {
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(Base64Encode(AnsiToUtf8(text))); });
+    return GuardString([&] { return EncodedResult(AnsiToUtf8(text)); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL Base64Decode_GB(const char *base64) {
@@ -26,8 +41,10 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL Base64Decode_GB(const char *base64) {
         return StringResult("");
     }
     return GuardString([&]() -> BSTR {
-        const auto bytes = Base64Decode(base64);
-        return bytes ? StringResult(*bytes) : nullptr;
+        const std::string_view text = base64;
+        ResultBuffer result(codecs::Base64DecodedBound(text.size()));
+        const auto used = codecs::Base64DecodeTo(text, result.data());
+        return used ? result.Finish(*used) : nullptr;
     });
 }
 
@@ -36,7 +53,7 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL Base64Decode_UTF8(const char *base64) {
         return StringResult("");
     }
     return GuardString([&]() -> BSTR {
-        const auto bytes = Base64Decode(base64);
+        const auto bytes = codecs::Base64Decode(base64);
         return bytes ? StringResult(Utf8ToAnsi(UpToZero(*bytes))) : nullptr;
     });
 }

@@ -2,7 +2,9 @@
 
 #include "kestrun/codecs/cp936_composite.h"
 #include "kestrun/interop/codepage.h"
-#include "kestrun/interop/strings.h"
+
+#include <cstring>
+#include <utility>
 
 namespace kestrun::codecs {
 namespace {
@@ -24,20 +26,43 @@ int HexDigitValue(char c) {
     return -1;
 }
 
+// The entity that stands for `c` in escaped HTML, or "" for a character written as it is.
+std::string_view EntityOf(char c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '"':
+        return "&quot;";
+    case '\'':
+        return "&#39;";
+    case '>':
+        return "&gt;";
+    case '<':
+        return "&lt;";
+    default:
+        return {};
+    }
+}
+
 } // namespace
 
-std::string UnicodeEscape(std::string_view ansi) {
+void UnicodeEscapeTo(std::u16string_view wide, char *out) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    const std::u16string wide = interop::AnsiToWide(ansi);
-    std::string out;
-    out.reserve(wide.size() * 6);
     for (const char16_t unit : wide) {
-        out += "\\u";
-        out.push_back(kDigits[(unit >> 12) & 15]);
-        out.push_back(kDigits[(unit >> 8) & 15]);
-        out.push_back(kDigits[(unit >> 4) & 15]);
-        out.push_back(kDigits[unit & 15]);
+        out[0] = '\\';
+        out[1] = 'u';
+        out[2] = kDigits[(unit >> 12) & 15];
+        out[3] = kDigits[(unit >> 8) & 15];
+        out[4] = kDigits[(unit >> 4) & 15];
+        out[5] = kDigits[unit & 15];
+        out += 6;
     }
+}
+
+std::string UnicodeEscape(std::string_view ansi) {
+    const std::u16string wide = interop::AnsiToWide(ansi);
+    std::string out(wide.size() * 6, '\0');
+    UnicodeEscapeTo(wide, out.data());
     return out;
 }
 
@@ -85,24 +110,69 @@ std::string UnicodeUnescape(std::string_view text) {
     return std::string(interop::UpToZero(WideToCp936Composite(units)));
 }
 
+// Every replacement of one pass below is made in a single scan. The sequence of whole-text
+// replacements it stands for gives the same text: the escaping entities hold none of the
+// characters that later steps replace, and the unescaping entities cannot overlap (each starts
+// with "&" and holds no other "&"), while "&amp;" comes last so that its "&" is never read again.
+size_t HtmlEscapedSize(std::string_view text) {
+    size_t size = text.size();
+    for (const char c : text) {
+        size += EntityOf(c).size() - (EntityOf(c).empty() ? 0 : 1);
+    }
+    return size;
+}
+
+void HtmlEscapeTo(std::string_view text, char *out) {
+    for (const char c : text) {
+        const std::string_view entity = EntityOf(c);
+        if (entity.empty()) {
+            *out++ = c;
+        } else {
+            std::memcpy(out, entity.data(), entity.size());
+            out += entity.size();
+        }
+    }
+}
+
 std::string HtmlEscape(std::string_view text) {
-    std::string s(text);
-    interop::ReplaceAll(s, "&", "&amp;");
-    interop::ReplaceAll(s, "\"", "&quot;");
-    interop::ReplaceAll(s, "'", "&#39;");
-    interop::ReplaceAll(s, ">", "&gt;");
-    interop::ReplaceAll(s, "<", "&lt;");
-    return s;
+    std::string out(HtmlEscapedSize(text), '\0');
+    HtmlEscapeTo(text, out.data());
+    return out;
+}
+
+size_t HtmlUnescapeTo(std::string_view text, char *out) {
+    static constexpr std::pair<std::string_view, char> kEntities[] = {
+        {"&gt;", '>'}, {"&lt;", '<'}, {"&quot;", '"'}, {"&#39;", '\''}, {"&amp;", '&'}};
+    size_t written = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t amp = text.find('&', i);
+        const size_t plain = (amp == std::string_view::npos ? text.size() : amp) - i;
+        std::memcpy(out + written, text.data() + i, plain);
+        written += plain;
+        i += plain;
+        if (i == text.size()) {
+            break;
+        }
+        char replacement = '&';
+        size_t consumed = 1;
+        for (const auto &[entity, character] : kEntities) {
+            if (text.substr(i).starts_with(entity)) {
+                replacement = character;
+                consumed = entity.size();
+                break;
+            }
+        }
+        out[written++] = replacement;
+        i += consumed;
+    }
+    return written;
 }
 
 std::string HtmlUnescape(std::string_view text) {
-    std::string s(text);
-    interop::ReplaceAll(s, "&gt;", ">");
-    interop::ReplaceAll(s, "&lt;", "<");
-    interop::ReplaceAll(s, "&quot;", "\"");
-    interop::ReplaceAll(s, "&#39;", "'");
-    interop::ReplaceAll(s, "&amp;", "&");
-    return s;
+    std::string out(text.size(), '\0');
+    out.resize(HtmlUnescapeTo(text, out.data()));
+    return out;
 }
 
 } // namespace kestrun::codecs

@@ -10,7 +10,16 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL UnicodeEncode(const char *text) {
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(codecs::UnicodeEscape(text)); });
+    return GuardString([&] {
+        const std::u16string wide = AnsiToWide(text);
+        return WriteStringResult(
+            wide.size() * 6,
+            [&](char *out) {
+                codecs::UnicodeEscapeTo(wide, out);
+                return wide.size() * 6;
+            },
+            ZeroBytes::Impossible);
+    });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL UnicodeDecode(const char *escaped) {
@@ -24,12 +33,27 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL HTMLEncode(const char *text) {
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(codecs::HtmlEscape(text)); });
+    return GuardString([&] {
+        const std::string_view in = text;
+        const size_t size = codecs::HtmlEscapedSize(in);
+        return WriteStringResult(
+            size,
+            [&](char *out) {
+                codecs::HtmlEscapeTo(in, out);
+                return size;
+            },
+            ZeroBytes::Impossible);
+    });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL HTMLDecode(const char *text) {
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(codecs::HtmlUnescape(text)); });
+    return GuardString([&] {
+        const std::string_view in = text;
+        return WriteStringResult(
+            in.size(), [&](char *out) { return codecs::HtmlUnescapeTo(in, out); },
+            ZeroBytes::Impossible);
+    });
 }

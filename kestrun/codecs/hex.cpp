@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace kestrun::codecs {
 namespace {
@@ -20,31 +21,58 @@ constexpr std::array<uint8_t, 256> MakeDigitTable() {
 
 constexpr std::array<uint8_t, 256> kDigitValue = MakeDigitTable();
 
+// Both digits of every byte value, so that one look-up writes two characters.
+struct DigitPairs {
+    std::array<char, 512> lower{};
+    std::array<char, 512> upper{};
+};
+
+constexpr DigitPairs MakeDigitPairs() {
+    DigitPairs pairs;
+    for (int b = 0; b < 256; ++b) {
+        pairs.lower[2 * b] = "0123456789abcdef"[b >> 4];
+        pairs.lower[2 * b + 1] = "0123456789abcdef"[b & 15];
+        pairs.upper[2 * b] = "0123456789ABCDEF"[b >> 4];
+        pairs.upper[2 * b + 1] = "0123456789ABCDEF"[b & 15];
+    }
+    return pairs;
+}
+
+constexpr DigitPairs kDigitPairs = MakeDigitPairs();
+
 } // namespace
 
-std::string HexEncode(std::string_view bytes, bool upperCase) {
-    const char *digits = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
-    std::string out(bytes.size() * 2, '\0');
+void HexEncodeTo(std::string_view bytes, bool upperCase, char *out) {
+    const char *pairs = upperCase ? kDigitPairs.upper.data() : kDigitPairs.lower.data();
+    const auto *p = reinterpret_cast<const uint8_t *>(bytes.data());
     for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<uint8_t>(bytes[i]);
-        out[2 * i] = digits[b >> 4];
-        out[2 * i + 1] = digits[b & 15];
+        std::memcpy(out + 2 * i, pairs + 2 * p[i], 2);
     }
+}
+
+std::string HexEncode(std::string_view bytes, bool upperCase) {
+    std::string out(bytes.size() * 2, '\0');
+    HexEncodeTo(bytes, upperCase, out.data());
     return out;
 }
 
-std::string HexDecode(std::string_view text) {
+size_t HexDecodeTo(std::string_view text, char *out) {
     text = text.substr(0, text.find('\0'));
-    std::string out;
-    out.reserve(text.size() / 2);
+    size_t written = 0;
     for (size_t i = 0; i + 1 < text.size(); i += 2) {
         const auto value = static_cast<uint8_t>(16 * kDigitValue[static_cast<uint8_t>(text[i])] +
                                                 kDigitValue[static_cast<uint8_t>(text[i + 1])]);
         if (value == 0) {
             break;
         }
-        out.push_back(static_cast<char>(value));
+        out[written++] = static_cast<char>(value);
     }
+    return written;
+}
+
+std::string HexDecode(std::string_view text) {
+    std::string out(text.size() / 2, '\0');
+    out.resize(HexDecodeTo(text, out.data()));
     return out;
 }
 

@@ -5,28 +5,47 @@
 
 using namespace kestrun::interop;
 using kestrun::codecs::HexDecode;
-using kestrun::codecs::HexEncode;
+using kestrun::codecs::HexDecodeTo;
+using kestrun::codecs::HexEncodeTo;
+
+namespace {
 
 // Only the value 1 selects uppercase digits; 0 and -1 (True) both give lowercase.
-static bool UpperCaseFlag(int32_t flag) {
+bool UpperCaseFlag(int32_t flag) {
     return flag == 1;
 }
 
+BSTR HexResult(std::string_view bytes, int32_t upperCase) {
+    const size_t size = bytes.size() * 2;
+    return WriteStringResult(
+        size,
+        [&](char *out) {
+            HexEncodeTo(bytes, UpperCaseFlag(upperCase), out);
+            return size;
+        },
+        ZeroBytes::Impossible);
+}
+
+} // namespace
+
 KESTRUN_EXPORT BSTR KESTRUN_CALL StrToHex_GB(BSTR *text, int32_t upperCase) {
-    return GuardString(
-        [&] { return StringResult(HexEncode(RefString(text), UpperCaseFlag(upperCase))); });
+    return GuardString([&] { return HexResult(RefView(text), upperCase); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL StrToHex_UTF8(BSTR *text, int32_t upperCase) {
-    return GuardString([&] {
-        return StringResult(HexEncode(AnsiToUtf8(RefString(text)), UpperCaseFlag(upperCase)));
-    });
+    return GuardString([&] { return HexResult(AnsiToUtf8(RefView(text)), upperCase); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL HexToStr_GB(BSTR *hex) {
-    return GuardString([&] { return StringResult(HexDecode(RefString(hex))); });
+    return GuardString([&] {
+        const std::string_view text = RefView(hex);
+        // Decoding stops before the first zero byte, so the result holds none.
+        return WriteStringResult(
+            text.size() / 2, [&](char *out) { return HexDecodeTo(text, out); },
+            ZeroBytes::Impossible);
+    });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL HexToStr_UTF8(BSTR *hex) {
-    return GuardString([&] { return StringResult(Utf8ToAnsi(HexDecode(RefString(hex)))); });
+    return GuardString([&] { return StringResult(Utf8ToAnsi(HexDecode(RefView(hex)))); });
 }

@@ -1,5 +1,6 @@
 #include "kestrun/codecs/url.h"
 
+#include <array>
 #include <cstdint>
 
 namespace kestrun::codecs {
@@ -7,7 +8,7 @@ namespace {
 
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
 
-bool IsAsciiAlnum(uint8_t c) {
+constexpr bool IsAsciiAlnum(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
@@ -30,43 +31,72 @@ unsigned EscapeDigit(std::string_view text, size_t pos) {
     return 0;
 }
 
+// Bytes written as "%XX": all but letters, digits, "-._~" and the space (written as "+").
+constexpr std::array<bool, 256> MakeEscapedTable() {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        const auto b = static_cast<uint8_t>(c);
+        table[c] = !(IsAsciiAlnum(b) || b == '-' || b == '.' || b == '_' || b == '~' || b == ' ');
+    }
+    return table;
+}
+
+constexpr std::array<bool, 256> kEscaped = MakeEscapedTable();
+
 } // namespace
 
-std::string UrlEncodeBytes(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 3);
+size_t UrlEncodedSize(std::string_view bytes) {
+    size_t size = bytes.size();
+    for (const char ch : bytes) {
+        size += kEscaped[static_cast<uint8_t>(ch)] ? 2 : 0;
+    }
+    return size;
+}
+
+void UrlEncodeTo(std::string_view bytes, char *out) {
     for (const char ch : bytes) {
         const auto c = static_cast<uint8_t>(ch);
-        if (IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out.push_back(ch);
-        } else if (c == ' ') {
-            out.push_back('+');
+        if (!kEscaped[c]) {
+            *out++ = c == ' ' ? '+' : ch;
         } else {
-            out.push_back('%');
-            out.push_back(kUpperDigits[c >> 4]);
-            out.push_back(kUpperDigits[c & 15]);
+            out[0] = '%';
+            out[1] = kUpperDigits[c >> 4];
+            out[2] = kUpperDigits[c & 15];
+            out += 3;
         }
     }
+}
+
+std::string UrlEncodeBytes(std::string_view bytes) {
+    std::string out(UrlEncodedSize(bytes), '\0');
+    UrlEncodeTo(bytes, out.data());
     return out;
 }
 
-std::string UrlDecodeBytes(std::string_view text) {
+size_t UrlDecodeTo(std::string_view text, char *out) {
     text = text.substr(0, text.find('\0'));
-    std::string out;
-    out.reserve(text.size());
+    size_t written = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+        char c = text[i];
         if (c == '+') {
-            out.push_back(' ');
+            c = ' ';
         } else if (c == '%') {
             const unsigned value = 16 * EscapeDigit(text, i + 1) + EscapeDigit(text, i + 2);
-            out.push_back(static_cast<char>(value & 0xFF));
+            c = static_cast<char>(value & 0xFF);
             i += 2;
-        } else {
-            out.push_back(c);
         }
+        if (c == '\0') {
+            break; // the result ends at its first zero byte
+        }
+        out[written++] = c;
     }
-    return out.substr(0, out.find('\0'));
+    return written;
+}
+
+std::string UrlDecodeBytes(std::string_view text) {
+    std::string out(text.size(), '\0');
+    out.resize(UrlDecodeTo(text, out.data()));
+    return out;
 }
 
 } // namespace kestrun::codecs

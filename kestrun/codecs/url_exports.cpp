@@ -4,33 +4,53 @@
 #include "kestrun/interop/frame.h"
 
 using namespace kestrun::interop;
-using kestrun::codecs::UrlDecodeBytes;
-using kestrun::codecs::UrlEncodeBytes;
+namespace codecs = kestrun::codecs;
+
+namespace {
+
+BSTR EncodedResult(std::string_view bytes) {
+    const size_t size = codecs::UrlEncodedSize(bytes);
+    return WriteStringResult(
+        size,
+        [&](char *out) {
+            codecs::UrlEncodeTo(bytes, out);
+            return size;
+        },
+        ZeroBytes::Impossible);
+}
+
+} // namespace
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL UrlEncode_GB(const char *text) {
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(UrlEncodeBytes(text)); });
+    return GuardString([&] { return EncodedResult(text); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL UrlEncode_UTF8(const char *text) {
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(UrlEncodeBytes(AnsiToUtf8(text))); });
+    return GuardString([&] { return EncodedResult(AnsiToUtf8(text)); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL UrlDecode_GB(const char *encoded) {
     if (encoded == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(UrlDecodeBytes(encoded)); });
+    return GuardString([&] {
+        const std::string_view text = encoded;
+        // Decoding stops before the first zero byte, so the result holds none.
+        return WriteStringResult(
+            text.size(), [&](char *out) { return codecs::UrlDecodeTo(text, out); },
+            ZeroBytes::Impossible);
+    });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL UrlDecode_UTF8(const char *encoded) {
     if (encoded == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] { return StringResult(Utf8ToAnsi(UrlDecodeBytes(encoded))); });
+    return GuardString([&] { return StringResult(Utf8ToAnsi(codecs::UrlDecodeBytes(encoded))); });
 }

@@ -9,6 +9,7 @@
 #include "kestrun/interop/boundary.h"
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/errors.h"
+#include "kestrun/interop/result_buffer.h"
 #include "kestrun/interop/strings.h"
 
 // Exports: C linkage, unmangled, visible. On 32-bit Windows these would be __stdcall.

@@ -18,10 +18,9 @@ BSTR AllocBytes(const void *src, size_t bytes) {
     const auto count = static_cast<uint32_t>(bytes);
     std::memcpy(block, &count, sizeof count);
     unsigned char *data = block + sizeof(uint32_t);
+    // Without a source the data are left as they are, for the caller to fill.
     if (src != nullptr && bytes != 0) {
         std::memcpy(data, src, bytes);
-    } else if (bytes != 0) {
-        std::memset(data, 0, bytes);
     }
     data[bytes] = 0;
     data[bytes + 1] = 0;

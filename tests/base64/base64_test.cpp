@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace {
 
 using vbhost::Gbk;
@@ -123,6 +126,62 @@ TEST(Base64Decode, AgreesWithTheByteByByteRulesOnRandomText) {
             c = pool[next() % pool.size()];
         }
         EXPECT_EQ(Take(Base64Decode_GB(text.c_str())), ReferenceDecode(text)) << text;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Long texts, mostly alphabet characters, so that whole blocks take the vectorised paths and
+// the odd line break, "=" or foreign byte sends them back to the byte-by-byte rules.
+TEST(Base64Decode, AgreesWithTheByteByByteRulesOnLongText) {
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string rare = "=\n \x80\xC4-";
+    uint32_t seed = 777;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(next() % 400, 'A');
+        const uint32_t junkEvery = 8 + next() % 200;
+        for (auto &c : text) {
+            c = next() % junkEvery == 0 ? rare[next() % rare.size()]
+                                        : alphabet[next() % alphabet.size()];
+        }
+        EXPECT_EQ(Take(Base64Decode_GB(text.c_str())), ReferenceDecode(text)) << text;
+    }
+}
+
+// The encoding written out bit by bit.
+std::string ReferenceEncode(const std::string &bytes) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        if (n > 1) {
+            v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        }
+        if (n > 2) {
+            v |= static_cast<uint8_t>(bytes[i + 2]);
+        }
+        for (size_t k = 0; k < 4; ++k) {
+            out.push_back(k <= n ? alphabet[(v >> (18 - 6 * k)) & 63] : '=');
+        }
+    }
+    return out;
+}
+
+TEST(Base64Encode, AgreesWithTheBitByBitEncodingAtEveryLength) {
+    uint32_t seed = 99;
+    std::string bytes;
+    for (size_t length = 0; length < 400; ++length) {
+        EXPECT_EQ(TakeText(Base64Encode_GB(bytes.c_str())), ReferenceEncode(bytes)) << length;
+        seed = seed * 1103515245u + 12345u;
+        bytes.push_back(static_cast<char>(1 + (seed >> 8) % 255));
     }
 }
 

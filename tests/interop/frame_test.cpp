@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -182,6 +183,79 @@ TEST(Boundary, GuardsKeepExceptionsInside) {
     EXPECT_EQ(BstrBytes(message.get()), "ERROR:inside");
     EXPECT_EQ(Guard(-1, []() -> int { throw 3; }), -1);
     EXPECT_EQ(Guard(-1, [] { return 4; }), 4);
+}
+
+} // namespace
+
+namespace {
+
+using namespace kestrun::interop;
+
+std::string Owned(BSTR b) {
+    UniqueBstr owner(b);
+    return std::string(reinterpret_cast<const char *>(b), SysStringByteLen(b));
+}
+
+TEST(ResultBuffer, EndsAtTheUsedLengthAndTheFirstZeroByte) {
+    // Exact size: handed over as allocated.
+    EXPECT_EQ(Owned(WriteStringResult(3,
+                                      [](char *out) {
+                                          std::memcpy(out, "abc", 3);
+                                          return size_t{3};
+                                      })),
+              "abc");
+    // A loose bound is trimmed, and the text stays terminated by two zero bytes.
+    BSTR trimmed = WriteStringResult(10, [](char *out) {
+        std::memcpy(out, "xyz", 3);
+        return size_t{3};
+    });
+    EXPECT_EQ(SysStringByteLen(trimmed), 3u);
+    EXPECT_EQ(reinterpret_cast<const char *>(trimmed)[3], 0);
+    EXPECT_EQ(reinterpret_cast<const char *>(trimmed)[4], 0);
+    EXPECT_EQ(Owned(trimmed), "xyz");
+    // A result that may hold a zero byte is cut there; one that cannot is not scanned.
+    EXPECT_EQ(Owned(WriteStringResult(5,
+                                      [](char *out) {
+                                          std::memcpy(out, "ab\0cd", 5);
+                                          return size_t{5};
+                                      })),
+              "ab");
+    EXPECT_EQ(Owned(WriteStringResult(
+                  0, [](char *) { return size_t{0}; }, ZeroBytes::Impossible)),
+              "");
+    // A used count past the bound is held to the bound.
+    EXPECT_EQ(Owned(WriteStringResult(2,
+                                      [](char *out) {
+                                          std::memcpy(out, "hi", 2);
+                                          return size_t{9};
+                                      })),
+              "hi");
+}
+
+TEST(ResultBuffer, AVeryLooseBoundGivesAnExactStringAndHugeBoundsThrow) {
+    const size_t bound = 1 << 20;
+    BSTR small = WriteStringResult(bound, [](char *out) {
+        std::memcpy(out, "tiny", 4);
+        return size_t{4};
+    });
+    EXPECT_EQ(Owned(small), "tiny");
+    EXPECT_THROW(ResultBuffer(size_t{1} << 33), std::bad_alloc);
+    // Through GuardString the failure becomes the usual message.
+    const std::string text = Owned(GuardString(
+        [] { return WriteStringResult(size_t{1} << 33, [](char *) { return size_t{0}; }); }));
+    EXPECT_EQ(text.rfind("ERROR:", 0), 0u);
+}
+
+TEST(InArguments, ReadInPlaceUpToTheFirstZeroByte) {
+    EXPECT_EQ(InView(nullptr), "");
+    EXPECT_EQ(InView("abc"), "abc");
+    BSTR b = SysAllocStringByteLen("ab\0cd", 5);
+    EXPECT_EQ(RefView(&b), "ab");
+    EXPECT_EQ(RefView(&b).data(), reinterpret_cast<const char *>(b)); // not copied
+    SysFreeString(b);
+    BSTR none = nullptr;
+    EXPECT_EQ(RefView(&none), "");
+    EXPECT_EQ(RefView(nullptr), "");
 }
 
 } // namespace
