@@ -140,6 +140,12 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// `pattern` compiled with `options`, taken from a small cache shared by all threads (see
+// pattern_cache.h) or compiled and kept there. Never null; a pattern that does not compile comes
+// back not Ok() and is not kept.
+std::shared_ptr<const Regex> CompileCached(std::string_view pattern,
+                                           const RegexOptions &options = {});
+
 // Visits the matches of `regex` in `subject` from `start` the way ECMAScript's global matching
 // does: each search starts at the end of the previous match, and after an empty match one byte
 // later, so the loop always ends. `onMatch(const RegexMatch &)` returns false to stop early.

@@ -48,7 +48,8 @@ void Permute(std::string &work, size_t p, std::string_view separator, Listing &o
 SearchOutcome SearchMatches(std::string_view text, std::string_view pattern, int limit,
                             std::vector<std::string_view> &matches, size_t maxMatches) {
     matches.clear();
-    const Regex regex = Regex::Compile(pattern);
+    const std::shared_ptr<const Regex> compiled = CompileCached(pattern);
+    const Regex &regex = *compiled;
     if (!regex.Ok()) {
         return SearchOutcome::InvalidPattern;
     }
@@ -84,10 +85,12 @@ std::string ReplaceMatches(std::string_view text, std::string_view pattern,
                            std::string_view format) {
     RegexOptions options;
     options.caseless = true;
-    const Regex regex = Regex::Compile(pattern, options);
-    std::string out(text);
-    if (regex.Ok()) {
-        Replace(regex, text, format, out);
+    const std::shared_ptr<const Regex> regex = CompileCached(pattern, options);
+    std::string out;
+    const RegexStatus status =
+        regex->Ok() ? Replace(*regex, text, format, out) : RegexStatus::Failed;
+    if (status != RegexStatus::Matched && status != RegexStatus::NoMatch) {
+        out.assign(text);
     }
     return out;
 }

@@ -30,8 +30,8 @@ int16_t Search(BSTR *text, BSTR *pattern, SAFEARRAY **matches, int16_t limit) {
     if (ReplaceOutArray(matches, {SAFEARRAYBOUND{1, 0}}) == nullptr) {
         return kSearchNoWorkingArray;
     }
-    const std::string subject = RefString(text);
-    const std::string expression = RefString(pattern);
+    const std::string_view subject = RefView(text);
+    const std::string_view expression = RefView(pattern);
     std::vector<std::string_view> found;
     switch (tu::SearchMatches(subject, expression, limit, found)) {
     case tu::SearchOutcome::InvalidPattern:
@@ -75,10 +75,10 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL Regex_Replace(BSTR *text, BSTR *pattern, BSTR *
         return StringResult("");
     }
     return GuardString([&] {
-        const std::string subject = RefString(text);
+        const std::string_view subject = RefView(text);
         try {
             return StringResult(
-                tu::ReplaceMatches(subject, RefString(pattern), RefString(replacement)));
+                tu::ReplaceMatches(subject, RefView(pattern), RefView(replacement)));
         } catch (...) {
             return StringResult(subject); // any failure gives the text back unchanged
         }

@@ -8,7 +8,11 @@
 #include "objects.h"
 #include "ops.h"
 
+#include "kestrun/textutil/pattern_cache.h"
+
+#include <cstring>
 #include <memory>
+#include <string>
 
 namespace kestrun::vbscript {
 
@@ -26,6 +30,26 @@ struct MatchContextFree {
 
 PCRE2_SPTR16 units(const std::u16string &s) {
     return reinterpret_cast<PCRE2_SPTR16>(s.data());
+}
+
+// Compiled patterns shared by every RegExp object on every thread: a script that builds a RegExp
+// in a loop, or many RegExp objects with one pattern, compiles it once. Compiled code is only
+// read when matching; each search makes its own match data.
+std::shared_ptr<const pcre2_code_16> CompiledPattern(const std::u16string &pattern,
+                                                     uint32_t options, int &errcode) {
+    static textutil::PatternCache<pcre2_code_16> cache(64, 8192);
+    std::string key(sizeof options, '\0');
+    std::memcpy(key.data(), &options, sizeof options);
+    key.append(reinterpret_cast<const char *>(pattern.data()), pattern.size() * sizeof(char16_t));
+    return cache.Get(key, [&]() -> std::shared_ptr<const pcre2_code_16> {
+        PCRE2_SIZE erroff = 0;
+        pcre2_code_16 *code =
+            pcre2_compile_16(units(pattern), pattern.size(), options, &errcode, &erroff, nullptr);
+        if (code == nullptr) {
+            return nullptr;
+        }
+        return std::shared_ptr<const pcre2_code_16>(code, CodeFree());
+    });
 }
 
 class MatchObject : public Object {
@@ -139,9 +163,7 @@ private:
         else
             opts |= PCRE2_DOLLAR_ENDONLY;
         int errcode = 0;
-        PCRE2_SIZE erroff = 0;
-        code_.reset(
-            pcre2_compile_16(units(pattern_), pattern_.size(), opts, &errcode, &erroff, nullptr));
+        code_ = CompiledPattern(pattern_, opts, errcode);
         if (!code_) {
             int number = err::RegexSyntax;
             if (errcode == 109) // quantifier does not follow a repeatable item
@@ -243,7 +265,7 @@ private:
 
     std::u16string pattern_;
     bool ignoreCase_ = false, global_ = false, multiline_ = false;
-    std::unique_ptr<pcre2_code_16, CodeFree> code_;
+    std::shared_ptr<const pcre2_code_16> code_;
 };
 
 } // namespace
