@@ -33,8 +33,9 @@ ScanOutcome ScanQRImage(std::string_view fileName, bool hybrid, int32_t utf8) {
     }
     std::string text;
     try {
-        const std::vector<uint8_t> luminance = source->getMatrix();
-        text = barcode::DecodeLuminance(luminance, source->getWidth(), source->getHeight(), hybrid);
+        const auto luminance = source->luminancePlane();
+        text =
+            barcode::DecodeLuminance(*luminance, source->getWidth(), source->getHeight(), hybrid);
     } catch (const barcode::ReaderException &e) {
         outcome.errorText = std::string("zxing::ReaderException: ") + e.what();
         return outcome;

@@ -8,18 +8,37 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrun::imaging {
 
-// PNG through LodePNG, always to 8-bit RGBA (components = 4). `error` is LodePNG's error code,
-// or kPngTooLarge when the image is over the size limit; 0 means success.
+// PNG to 8-bit RGBA (components = 4), through libspng; a file libspng refuses goes to LodePNG,
+// whose verdict stands. `error` is LodePNG's error code for a file it rejects, or kPngTooLarge
+// for a readable image over `maxPixels`; 0 means success.
 struct PngDecodeResult {
     Raster raster;
     unsigned error = 0;
 };
 inline constexpr unsigned kPngTooLarge = 10000;
 PngDecodeResult DecodePng(std::string_view file, uint64_t maxPixels = kMaxPixels);
-// LodePNG's English text for an error code (or the size-limit text).
+
+// The largest PNG scanned for barcodes: the decoder keeps one luminance byte per pixel, so
+// 16384 x 16384 takes 256 MiB.
+inline constexpr uint64_t kMaxScanPixels = uint64_t{1} << 28;
+
+// PNG straight to one luminance byte per pixel, rows from the top: grey is taken as it is,
+// colour as (306 R + 601 G + 117 B + 512) >> 10 of its 8-bit RGBA form. A file libspng refuses,
+// or one over `maxPixels`, is given to LodePNG for its error code (with bounded memory), or for
+// its pixels when LodePNG reads it and it is within kMaxPixels.
+struct PngLuminanceResult {
+    std::vector<uint8_t> luminance;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    unsigned error = 0;
+};
+PngLuminanceResult DecodePngLuminance(std::string_view file, uint64_t maxPixels = kMaxScanPixels);
+
+// LodePNG's English text for an error code (kPngTooLarge: its text for a failed allocation).
 std::string PngErrorText(unsigned error);
 
 // JPEG through libjpeg-turbo: 4 bytes per pixel whatever the source; components is the file's

@@ -4,6 +4,7 @@
 #include "kestrun/imaging/file_seam.h"
 #include "kestrun/imaging/image_codecs.h"
 
+#include <algorithm>
 #include <string>
 
 namespace kestrun::imaging::barcode {
@@ -41,30 +42,38 @@ std::shared_ptr<ImageReaderSource> ImageReaderSource::loadFromFile(std::string_v
         ThrowLoading(fileName);
     }
     const auto content = files::ReadAll(files::LocalPath(fileName), kMaxImageFileBytes);
-    Raster raster;
     if (png) {
         if (!content) {
             throw IllegalArgumentException("Error while loading '" +
                                            PngErrorText(kLodePngCannotOpen) + "'");
         }
-        auto decoded = DecodePng(*content);
+        auto decoded = DecodePngLuminance(*content);
         if (decoded.error != 0) {
             throw IllegalArgumentException("Error while loading '" + PngErrorText(decoded.error) +
                                            "'");
         }
-        raster = std::move(decoded.raster);
-    } else {
-        auto decoded = content ? DecodeJpeg(*content) : std::nullopt;
-        if (!decoded) {
-            ThrowLoading(fileName);
-        }
-        raster = std::move(*decoded);
+        return fromLuminance(
+            static_cast<int>(decoded.width), static_cast<int>(decoded.height),
+            std::make_shared<const std::vector<uint8_t>>(std::move(decoded.luminance)));
     }
+    auto decoded = content ? DecodeJpeg(*content) : std::nullopt;
+    if (!decoded) {
+        ThrowLoading(fileName);
+    }
+    Raster raster = std::move(*decoded);
     const int width = static_cast<int>(raster.width);
     const int height = static_cast<int>(raster.height);
     const int components = raster.components;
     auto image = std::make_shared<const std::vector<uint8_t>>(std::move(raster.rgba));
     return std::make_shared<ImageReaderSource>(width, height, std::move(image), components);
+}
+
+std::shared_ptr<ImageReaderSource>
+ImageReaderSource::fromLuminance(int width, int height,
+                                 std::shared_ptr<const std::vector<uint8_t>> luminance) {
+    auto source = std::make_shared<ImageReaderSource>(width, height, nullptr, 4);
+    source->plane_ = std::move(luminance);
+    return source;
 }
 
 uint8_t ImageReaderSource::convertPixel(const uint8_t *pixel) const {
@@ -88,6 +97,11 @@ std::vector<uint8_t> ImageReaderSource::getRow(int y, std::vector<uint8_t> row) 
     if (row.size() < static_cast<size_t>(width_)) {
         row.assign(static_cast<size_t>(width_), 0);
     }
+    if (plane_) {
+        const auto *src = plane_->data() + static_cast<size_t>(y) * width_;
+        std::copy(src, src + width_, row.begin());
+        return row;
+    }
     const uint8_t *src = image_->data() + static_cast<size_t>(y) * width_ * 4;
     for (int x = 0; x < width_; ++x) {
         row[static_cast<size_t>(x)] = convertPixel(src + static_cast<size_t>(x) * 4);
@@ -96,12 +110,22 @@ std::vector<uint8_t> ImageReaderSource::getRow(int y, std::vector<uint8_t> row) 
 }
 
 std::vector<uint8_t> ImageReaderSource::getMatrix() const {
+    if (plane_) {
+        return *plane_;
+    }
     std::vector<uint8_t> matrix(static_cast<size_t>(width_) * height_);
     const uint8_t *src = image_->data();
     for (size_t i = 0; i < matrix.size(); ++i) {
         matrix[i] = convertPixel(src + i * 4);
     }
     return matrix;
+}
+
+std::shared_ptr<const std::vector<uint8_t>> ImageReaderSource::luminancePlane() const {
+    if (plane_) {
+        return plane_;
+    }
+    return std::make_shared<const std::vector<uint8_t>>(getMatrix());
 }
 
 } // namespace kestrun::imaging::barcode

@@ -15,8 +15,14 @@ public:
     ImageReaderSource(int width, int height, std::shared_ptr<const std::vector<uint8_t>> image,
                       int components);
 
+    // A source over a luminance plane already made (width * height bytes): PNG files are decoded
+    // straight to it. components() is 4, as for any PNG.
+    static std::shared_ptr<ImageReaderSource>
+    fromLuminance(int width, int height, std::shared_ptr<const std::vector<uint8_t>> luminance);
+
     // Loads `fileName` by its extension (the text after the last dot, or the whole name without
-    // one; any case): "png" with LodePNG, "jpg"/"jpeg" with the JPEG decoder. Throws
+    // one; any case): "png" with the PNG decoder (LodePNG's error texts), "jpg"/"jpeg" with the
+    // JPEG decoder. Throws
     // IllegalArgumentException with "Error while loading '<LodePNG's text>'" for a PNG LodePNG
     // rejects, and with "Loading \"<fileName>\" failed." for another extension or a JPEG that
     // cannot be read.
@@ -34,12 +40,16 @@ public:
     // All luminance bytes, width * height, rows from the top.
     std::vector<uint8_t> getMatrix() const;
 
+    // The same bytes shared rather than copied (made on the first call for a 4-byte image).
+    std::shared_ptr<const std::vector<uint8_t>> luminancePlane() const;
+
 private:
     uint8_t convertPixel(const uint8_t *pixel) const;
 
     int width_;
     int height_;
-    std::shared_ptr<const std::vector<uint8_t>> image_;
+    std::shared_ptr<const std::vector<uint8_t>> image_; // 4 bytes per pixel, or null
+    std::shared_ptr<const std::vector<uint8_t>> plane_; // 1 byte per pixel, or null
     int components_;
 };
 

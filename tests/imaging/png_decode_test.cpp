@@ -1,0 +1,192 @@
+// The PNG decoder against LodePNG's own reading of the same files, large images, and the texts of
+// rejected files.
+#include "kestrun/imaging/image_codecs.h"
+
+#include <gtest/gtest.h>
+#include <lodepng.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace kestrun::imaging;
+
+// A PNG of random samples in the given colour type, bit depth and interlace method, by LodePNG.
+std::string EncodeRaw(LodePNGColorType type, unsigned depth, unsigned width, unsigned height,
+                      bool interlaced, uint32_t &seed) {
+    LodePNGState state;
+    lodepng_state_init(&state);
+    state.info_raw.colortype = type;
+    state.info_raw.bitdepth = depth;
+    state.info_png.color.colortype = type;
+    state.info_png.color.bitdepth = depth;
+    state.info_png.interlace_method = interlaced ? 1 : 0;
+    state.encoder.auto_convert = 0;
+    if (type == LCT_PALETTE) {
+        for (unsigned i = 0; i < (1u << depth); ++i) {
+            lodepng_palette_add(&state.info_png.color, i * 37, i * 91, i * 13, 255 - i);
+            lodepng_palette_add(&state.info_raw, i * 37, i * 91, i * 13, 255 - i);
+        }
+    }
+    if (type == LCT_GREY || type == LCT_RGB) {
+        state.info_png.color.key_defined = 1; // a colour key, which LodePNG turns into alpha
+        state.info_png.color.key_r = state.info_png.color.key_g = state.info_png.color.key_b = 1;
+    }
+    const size_t bytes = (size_t{width} * lodepng_get_bpp(&state.info_raw) + 7) / 8 * height;
+    std::vector<unsigned char> raw(bytes);
+    for (auto &b : raw) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<unsigned char>(seed >> 16);
+    }
+    unsigned char *out = nullptr;
+    size_t size = 0;
+    const unsigned error = lodepng_encode(&out, &size, raw.data(), width, height, &state);
+    std::string file = error == 0 ? std::string(reinterpret_cast<char *>(out), size) : "";
+    std::free(out);
+    lodepng_state_cleanup(&state);
+    EXPECT_EQ(error, 0u) << lodepng_error_text(error);
+    return file;
+}
+
+TEST(PngDecode, AgreesWithLodePngOnEveryColourTypeAndDepth) {
+    struct Kind {
+        LodePNGColorType type;
+        std::vector<unsigned> depths;
+    };
+    const Kind kinds[] = {{LCT_GREY, {1, 2, 4, 8, 16}},
+                          {LCT_RGB, {8, 16}},
+                          {LCT_PALETTE, {1, 2, 4, 8}},
+                          {LCT_GREY_ALPHA, {8, 16}},
+                          {LCT_RGBA, {8, 16}}};
+    uint32_t seed = 1;
+    for (const Kind &kind : kinds) {
+        for (unsigned depth : kind.depths) {
+            for (bool interlaced : {false, true}) {
+                const std::string file = EncodeRaw(kind.type, depth, 13, 7, interlaced, seed);
+                unsigned char *expected = nullptr;
+                unsigned w = 0;
+                unsigned h = 0;
+                ASSERT_EQ(lodepng_decode32(&expected, &w, &h,
+                                           reinterpret_cast<const unsigned char *>(file.data()),
+                                           file.size()),
+                          0u);
+                const std::vector<uint8_t> rgba(expected, expected + size_t{w} * h * 4);
+                std::free(expected);
+                const std::string what = std::to_string(kind.type) + "/" + std::to_string(depth) +
+                                         (interlaced ? " interlaced" : "");
+                const auto decoded = DecodePng(file);
+                ASSERT_EQ(decoded.error, 0u) << what;
+                EXPECT_EQ(decoded.raster.rgba, rgba) << what;
+                const auto lum = DecodePngLuminance(file);
+                ASSERT_EQ(lum.error, 0u) << what;
+                ASSERT_EQ(lum.luminance.size(), size_t{w} * h) << what;
+                for (size_t i = 0; i < lum.luminance.size(); ++i) {
+                    const unsigned y = (306u * rgba[4 * i] + 601u * rgba[4 * i + 1] +
+                                        117u * rgba[4 * i + 2] + 512u) >>
+                                       10;
+                    ASSERT_EQ(lum.luminance[i], y) << what << " pixel " << i;
+                }
+            }
+        }
+    }
+}
+
+void AppendChunk(std::string &png, const char *type, const std::string &data) {
+    const auto length = static_cast<uint32_t>(data.size());
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        png.push_back(static_cast<char>(length >> shift));
+    }
+    const std::string body = std::string(type, 4) + data;
+    png += body;
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        png.push_back(static_cast<char>(crc >> shift));
+    }
+}
+
+// An 8-bit grey PNG whose header claims `width` x `height` and whose image data holds `rows`
+// rows: a black square of `square` pixels in a white field.
+std::string GreyPng(uint32_t width, uint32_t height, uint32_t rows, uint32_t square) {
+    std::string png = "\x89PNG\r\n\x1A\n";
+    std::string header;
+    for (uint32_t v : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            header.push_back(static_cast<char>(v >> shift));
+        }
+    }
+    header += std::string("\x08\x00\x00\x00\x00", 5);
+    AppendChunk(png, "IHDR", header);
+    z_stream z{};
+    deflateInit(&z, 1);
+    std::string compressed;
+    std::vector<unsigned char> line(size_t{width} + 1, 0xFF);
+    line[0] = 0; // no filter
+    std::vector<unsigned char> chunk(1 << 16);
+    for (uint32_t y = 0; y < rows; ++y) {
+        for (uint32_t x = 0; x < square && x < width; ++x) {
+            line[1 + x] = y < square ? 0 : 0xFF;
+        }
+        z.next_in = line.data();
+        z.avail_in = static_cast<uInt>(line.size());
+        const int flush = y + 1 == rows ? Z_FINISH : Z_NO_FLUSH;
+        int rc = Z_OK;
+        do {
+            z.next_out = chunk.data();
+            z.avail_out = static_cast<uInt>(chunk.size());
+            rc = deflate(&z, flush);
+            compressed.append(reinterpret_cast<char *>(chunk.data()), chunk.size() - z.avail_out);
+        } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+    }
+    deflateEnd(&z);
+    AppendChunk(png, "IDAT", compressed);
+    AppendChunk(png, "IEND", "");
+    return png;
+}
+
+unsigned LodePngError(const std::string &file) {
+    unsigned char *out = nullptr;
+    unsigned w = 0;
+    unsigned h = 0;
+    const unsigned error = lodepng_decode32(
+        &out, &w, &h, reinterpret_cast<const unsigned char *>(file.data()), file.size());
+    std::free(out);
+    return error;
+}
+
+TEST(PngDecode, LargeImagesAreReadAndDamagedHeadersGetLodePngsText) {
+    // 8200 x 8200 (67 megapixels), once refused for its size.
+    const auto large = DecodePngLuminance(GreyPng(8200, 8200, 8200, 100));
+    ASSERT_EQ(large.error, 0u) << PngErrorText(large.error);
+    EXPECT_EQ(large.width, 8200u);
+    EXPECT_EQ(large.luminance[0], 0);
+    EXPECT_EQ(large.luminance[size_t{8200} * 8200 - 1], 0xFF);
+    // A header claiming 100000 x 100000 over a few rows of data: LodePNG's text, small memory.
+    const auto damaged = DecodePngLuminance(GreyPng(100000, 100000, 3, 10));
+    EXPECT_EQ(PngErrorText(damaged.error), "invalid decompressed idat size");
+    const auto cut = DecodePngLuminance(GreyPng(20000, 20000, 3, 10));
+    EXPECT_EQ(PngErrorText(cut.error), "invalid decompressed idat size");
+    // Not a PNG at all, and truncated ones: LodePNG's codes and texts.
+    const std::string notPng = "not a png";
+    EXPECT_EQ(DecodePngLuminance(notPng).error, LodePngError(notPng));
+    const std::string small = GreyPng(40, 40, 40, 5);
+    for (size_t keep : {size_t{8}, size_t{30}, small.size() / 2, small.size() - 5}) {
+        const auto truncated = DecodePngLuminance(small.substr(0, keep));
+        EXPECT_NE(truncated.error, 0u) << keep;
+        EXPECT_EQ(truncated.error, LodePngError(small.substr(0, keep))) << keep;
+    }
+}
+
+TEST(PngDecode, ImagesOverTheBoundAreRefusedWithBoundedMemory) {
+    // A valid image over a (small) bound: LodePNG's text for an allocation it would not make.
+    const std::string file = GreyPng(300, 300, 300, 10);
+    EXPECT_EQ(DecodePngLuminance(file, 1000).error, 83u);
+    EXPECT_EQ(DecodePng(file, 1000).error, kPngTooLarge);
+    EXPECT_EQ(DecodePngLuminance(file).error, 0u);
+}
+
+} // namespace
