@@ -255,6 +255,11 @@ struct RegexScratch::Impl {
     uint32_t matchLimit = ~0u;
     uint32_t depthLimit = ~0u;
     uint32_t heapLimitKiB = ~0u;
+    // The offset limit and JIT stack last written into `context` (calls a search makes per
+    // match are skipped when nothing changed).
+    PCRE2_SIZE offsetLimit = PCRE2_UNSET;
+    pcre2_jit_stack *assignedStack = nullptr;
+    bool stackAssigned = false;
 };
 
 RegexScratch::RegexScratch() : impl_(std::make_unique<Impl>()) {}
@@ -395,14 +400,19 @@ int MatchOnce(const pcre2_code *code, bool jit, const RegexOptions &o, RegexScra
         // nearly every search fits; only a search that needs more gets a JIT stack of up to
         // the memory limit.
         const size_t stackBytes = std::max<size_t>(size_t{o.memoryLimitKiB} * 1024, 32 * 1024);
-        pcre2_jit_stack_assign(s.context.get(), nullptr,
-                               s.jitStackKiB == o.memoryLimitKiB ? s.jitStack.get() : nullptr);
+        pcre2_jit_stack *stack = s.jitStackKiB == o.memoryLimitKiB ? s.jitStack.get() : nullptr;
+        if (!s.stackAssigned || s.assignedStack != stack) {
+            pcre2_jit_stack_assign(s.context.get(), nullptr, stack);
+            s.assignedStack = stack;
+            s.stackAssigned = true;
+        }
         int rc = pcre2_jit_match(code, bytes, length, start, 0, s.data.get(), s.context.get());
         if (rc == PCRE2_ERROR_JIT_STACKLIMIT && s.jitStackKiB != o.memoryLimitKiB) {
             s.jitStack.reset(pcre2_jit_stack_create(32 * 1024, stackBytes, nullptr));
             if (s.jitStack) {
                 s.jitStackKiB = o.memoryLimitKiB;
                 pcre2_jit_stack_assign(s.context.get(), nullptr, s.jitStack.get());
+                s.assignedStack = s.jitStack.get();
                 rc = pcre2_jit_match(code, bytes, length, start, 0, s.data.get(), s.context.get());
             }
         }
@@ -418,8 +428,12 @@ int MatchOnce(const pcre2_code *code, bool jit, const RegexOptions &o, RegexScra
 
 // Start positions per pcre2 call: few enough that one call over a long text (each attempt may
 // scan the rest of it) stays short, so that the deadline is checked often enough.
+constexpr size_t kBytesPerWindow = size_t{1} << 28;
+// Up to this many remaining bytes WindowFor gives a window larger than the rest.
+constexpr size_t kSingleWindowBytes = size_t{1} << 14;
+static_assert(kBytesPerWindow / kSingleWindowBytes >= kSingleWindowBytes);
+
 size_t WindowFor(size_t remaining) {
-    constexpr size_t kBytesPerWindow = size_t{1} << 28;
     return std::max<size_t>(1, kBytesPerWindow / std::max<size_t>(remaining, 1));
 }
 
@@ -502,9 +516,16 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
             return RegexStatus::NoMatch;
         }
         const size_t remaining = length - from;
-        const size_t window = WindowFor(remaining);
+        // Below 2^14 bytes one window covers the rest, so the division is not needed (this
+        // runs once per match, and a replace over a page makes hundreds of them).
+        const bool small = remaining < kSingleWindowBytes;
+        const size_t window = small ? remaining + 1 : WindowFor(remaining);
         const bool last = impl.oneCall || window > remaining;
-        pcre2_set_offset_limit(s.context.get(), last ? PCRE2_UNSET : from + window - 1);
+        const PCRE2_SIZE offsetLimit = last ? PCRE2_UNSET : from + window - 1;
+        if (s.offsetLimit != offsetLimit) {
+            pcre2_set_offset_limit(s.context.get(), offsetLimit);
+            s.offsetLimit = offsetLimit;
+        }
         rc = MatchOnce(impl.code.get(), impl.jit, o, s, bytes, length, from);
         if (rc != PCRE2_ERROR_NOMATCH || last) {
             break;
