@@ -70,11 +70,17 @@ void ReplacementFormat::Append(std::string &out, std::string_view subject,
     for (const Piece &piece : pieces_) {
         switch (piece.kind) {
         case Kind::Literal:
-            out.append(format_, piece.offset, piece.length);
+            if (piece.length == 1) {
+                out.push_back(format_[piece.offset]); // the usual "[", "]", "<" ...
+            } else {
+                out.append(format_.data() + piece.offset, piece.length);
+            }
             break;
-        case Kind::Group:
-            out.append(match.Group(subject, piece.offset));
+        case Kind::Group: {
+            const std::string_view group = match.Group(subject, piece.offset);
+            out.append(group.data(), group.size());
             break;
+        }
         case Kind::Before:
             out.append(subject.substr(0, std::min(match.Position(), subject.size())));
             break;
