@@ -2,6 +2,7 @@
 // variable, the result a BSTR that the host frees. Base64 on 64 MiB runs beside coreutils
 // `base64` (as a child process, its CPU time) and beside the inner codec writing into a reused
 // buffer; hex, URL and HTML on 16 MiB run beside the inner functions that return std::string.
+#include "common/bstr_variable.h"
 #include "common/ratio_table.h"
 #include "kestrun.h"
 #include "kestrun/codecs/base64.h"
@@ -103,14 +104,6 @@ void SetBytes(benchmark::State &state, size_t perIteration) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * perIteration));
 }
 
-// A BSTR variable holding `text`, as a host passes a ByRef String.
-struct BstrVariable {
-    explicit BstrVariable(const std::string &text)
-        : value(SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~BstrVariable() { SysFreeString(value); }
-    BSTR value;
-};
-
 void BM_Base64Encode_Export(benchmark::State &state) {
     for (auto _ : state) {
         BSTR out = Base64Encode_GB(inputs->encodeBytes.c_str());
@@ -185,7 +178,7 @@ std::string HexLower(std::string_view bytes) {
 // An export taking a BSTR variable beside the inner function on the same text.
 template <BSTR (*Export)(BSTR *), std::string (*Inner)(std::string_view)>
 void RefStringPair(benchmark::State &state, const std::string &text, bool viaExport) {
-    BstrVariable variable(text);
+    bench::BstrVariable variable(text);
     for (auto _ : state) {
         if (viaExport) {
             BSTR out = Export(&variable.value);

@@ -1,6 +1,7 @@
 // NoHTML (option 15) and Regex_Replace over generated pages of 10 KB, 1 MB and 10 MB. At 10 KB
 // the same pipelines built on std::regex run as the peer (its recursive matcher cannot take
 // the larger pages), and the ratio is printed at the end.
+#include "common/bstr_variable.h"
 #include "common/ratio_table.h"
 #include "kestrun.h"
 #include "kestrun/codecs/nohtml.h"
@@ -127,20 +128,10 @@ void BM_RegexReplaceSparseStdRegex(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
 }
 
-// A BSTR variable holding `text`, as a host passes a ByRef String.
-struct BstrVariable {
-    explicit BstrVariable(const std::string &text)
-        : value(SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~BstrVariable() { SysFreeString(value); }
-    BstrVariable(const BstrVariable &) = delete;
-    BstrVariable &operator=(const BstrVariable &) = delete;
-    BSTR value;
-};
-
 // The export as a host calls it: three BSTR variables in, a BSTR out that the host frees.
 void BM_RegexReplaceExport(benchmark::State &state) {
     const std::string &page = Page(static_cast<size_t>(state.range(0)));
-    BstrVariable text(page), pattern(kReplacePattern), format(kReplaceFormat);
+    bench::BstrVariable text(page), pattern(kReplacePattern), format(kReplaceFormat);
     for (auto _ : state) {
         BSTR out = Regex_Replace(&text.value, &pattern.value, &format.value);
         benchmark::DoNotOptimize(out);
@@ -152,7 +143,7 @@ void BM_RegexReplaceExport(benchmark::State &state) {
 // 10,000 export calls on a 200-byte text with one pattern, with the pattern cache on or off.
 void SmallCalls(benchmark::State &state, bool cached) {
     const std::string small = Page(10 * 1024).substr(300, 200);
-    BstrVariable text(small), pattern(kReplacePattern), format(kReplaceFormat);
+    bench::BstrVariable text(small), pattern(kReplacePattern), format(kReplaceFormat);
     kestrun::textutil::SetPatternCachesEnabled(cached);
     for (auto _ : state) {
         for (int call = 0; call < 10000; ++call) {

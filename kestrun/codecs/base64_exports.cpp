@@ -11,13 +11,7 @@ namespace {
 // The Base64 text of `bytes`, written straight into the result.
 BSTR EncodedResult(std::string_view bytes) {
     const size_t size = codecs::Base64EncodedSize(bytes.size());
-    return WriteStringResult(
-        size,
-        [&](char *out) {
-            codecs::Base64EncodeTo(bytes, out);
-            return size;
-        },
-        ZeroBytes::Impossible);
+    return WriteExactResult(size, [&](char *out) { codecs::Base64EncodeTo(bytes, out); });
 }
 
 } // namespace

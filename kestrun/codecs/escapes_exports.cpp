@@ -12,13 +12,8 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL UnicodeEncode(const char *text) {
     }
     return GuardString([&] {
         const std::u16string wide = AnsiToWide(text);
-        return WriteStringResult(
-            wide.size() * 6,
-            [&](char *out) {
-                codecs::UnicodeEscapeTo(wide, out);
-                return wide.size() * 6;
-            },
-            ZeroBytes::Impossible);
+        return WriteExactResult(wide.size() * 6,
+                                [&](char *out) { codecs::UnicodeEscapeTo(wide, out); });
     });
 }
 
@@ -36,13 +31,7 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL HTMLEncode(const char *text) {
     return GuardString([&] {
         const std::string_view in = text;
         const size_t size = codecs::HtmlEscapedSize(in);
-        return WriteStringResult(
-            size,
-            [&](char *out) {
-                codecs::HtmlEscapeTo(in, out);
-                return size;
-            },
-            ZeroBytes::Impossible);
+        return WriteExactResult(size, [&](char *out) { codecs::HtmlEscapeTo(in, out); });
     });
 }
 

@@ -17,13 +17,8 @@ bool UpperCaseFlag(int32_t flag) {
 
 BSTR HexResult(std::string_view bytes, int32_t upperCase) {
     const size_t size = bytes.size() * 2;
-    return WriteStringResult(
-        size,
-        [&](char *out) {
-            HexEncodeTo(bytes, UpperCaseFlag(upperCase), out);
-            return size;
-        },
-        ZeroBytes::Impossible);
+    return WriteExactResult(size,
+                            [&](char *out) { HexEncodeTo(bytes, UpperCaseFlag(upperCase), out); });
 }
 
 } // namespace

@@ -10,13 +10,7 @@ namespace {
 
 BSTR EncodedResult(std::string_view bytes) {
     const size_t size = codecs::UrlEncodedSize(bytes);
-    return WriteStringResult(
-        size,
-        [&](char *out) {
-            codecs::UrlEncodeTo(bytes, out);
-            return size;
-        },
-        ZeroBytes::Impossible);
+    return WriteExactResult(size, [&](char *out) { codecs::UrlEncodeTo(bytes, out); });
 }
 
 } // namespace

@@ -55,4 +55,16 @@ BSTR WriteStringResult(size_t bound, Fill &&fill, ZeroBytes zeros = ZeroBytes::P
     return buffer.Finish(used, zeros);
 }
 
+// Builds a String result of exactly `size` bytes that holds no zero byte (an encoder's output):
+// `write(char *out)` fills it.
+template <class Write> BSTR WriteExactResult(size_t size, Write &&write) {
+    return WriteStringResult(
+        size,
+        [&](char *out) {
+            write(out);
+            return size;
+        },
+        ZeroBytes::Impossible);
+}
+
 } // namespace kestrun::interop
