@@ -32,12 +32,15 @@ inline bool PatternCachesEnabled() {
 template <class Compiled> class PatternCache {
 public:
     using Pointer = std::shared_ptr<const Compiled>;
+    // The bytes a compiled pattern holds (code and JIT code).
+    using SizeOf = size_t (*)(const Compiled &);
 
-    // At most `maxEntries` patterns, the least recently used going first; keys longer than
-    // `maxKeyBytes` are compiled each time and never kept, which bounds the memory the cache
-    // holds (compiled code grows with the pattern).
-    PatternCache(size_t maxEntries, size_t maxKeyBytes)
-        : maxEntries_(maxEntries), maxKeyBytes_(maxKeyBytes) {}
+    // At most `maxEntries` patterns holding at most `maxBytes` together (by `sizeOf`), the least
+    // recently used going first; keys longer than `maxKeyBytes` are compiled each time and never
+    // kept, nor is a pattern larger than `maxBytes` on its own.
+    PatternCache(size_t maxEntries, size_t maxKeyBytes, size_t maxBytes, SizeOf sizeOf)
+        : maxEntries_(maxEntries), maxKeyBytes_(maxKeyBytes), maxBytes_(maxBytes), sizeOf_(sizeOf) {
+    }
     PatternCache(const PatternCache &) = delete;
     PatternCache &operator=(const PatternCache &) = delete;
 
@@ -59,6 +62,10 @@ public:
         if (!compiled) {
             return compiled;
         }
+        const size_t bytes = sizeOf_(*compiled) + key.size();
+        if (bytes > maxBytes_) {
+            return compiled;
+        }
         const std::lock_guard lock(mutex_);
         const auto [it, inserted] = entries_.try_emplace(std::string(key));
         it->second.lastUse = ++clock_;
@@ -66,7 +73,9 @@ public:
             return it->second.value; // another thread compiled it meanwhile
         }
         it->second.value = std::move(compiled);
-        if (entries_.size() > maxEntries_) {
+        it->second.bytes = bytes;
+        bytes_ += bytes;
+        while (entries_.size() > maxEntries_ || bytes_ > maxBytes_) {
             EvictOldest();
         }
         return it->second.value;
@@ -77,17 +86,25 @@ public:
         return entries_.size();
     }
 
+    size_t Bytes() const {
+        const std::lock_guard lock(mutex_);
+        return bytes_;
+    }
+
     void Clear() {
         const std::lock_guard lock(mutex_);
         entries_.clear();
+        bytes_ = 0;
     }
 
 private:
     struct Entry {
         Pointer value;
+        size_t bytes = 0;
         uint64_t lastUse = 0;
     };
 
+    // Called with the lock held and at least two entries (the newest is never the oldest).
     void EvictOldest() {
         auto oldest = entries_.begin();
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
@@ -95,13 +112,17 @@ private:
                 oldest = it;
             }
         }
+        bytes_ -= oldest->second.bytes;
         entries_.erase(oldest);
     }
 
     const size_t maxEntries_;
     const size_t maxKeyBytes_;
+    const size_t maxBytes_;
+    const SizeOf sizeOf_;
     mutable std::mutex mutex_;
     std::map<std::string, Entry, std::less<>> entries_;
+    size_t bytes_ = 0;
     uint64_t clock_ = 0;
 };
 

@@ -9,6 +9,8 @@ namespace {
 
 constexpr size_t kMaxPatterns = 64;
 constexpr size_t kMaxPatternBytes = 4096;
+// Compiled and JIT code of all kept patterns together.
+constexpr size_t kMaxCacheBytes = size_t{16} << 20;
 
 // Every option that changes the compiled object, then the pattern's bytes.
 std::string CacheKey(std::string_view pattern, const RegexOptions &o) {
@@ -26,7 +28,8 @@ std::string CacheKey(std::string_view pattern, const RegexOptions &o) {
 }
 
 PatternCache<Regex> &Cache() {
-    static PatternCache<Regex> cache(kMaxPatterns, kMaxPatternBytes + 64);
+    static PatternCache<Regex> cache(kMaxPatterns, kMaxPatternBytes + 64, kMaxCacheBytes,
+                                     [](const Regex &regex) { return regex.CodeBytes(); });
     return cache;
 }
 

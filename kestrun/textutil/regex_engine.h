@@ -125,6 +125,8 @@ public:
     // for patterns with back references).
     bool JitActive() const;
     const RegexOptions &Options() const;
+    // Memory the compiled pattern holds (PCRE2 code and JIT code), for bounding caches.
+    size_t CodeBytes() const;
 
     // Finds the leftmost match that starts at or after byte `start` of `subject`. Text before
     // `start` stays visible to lookbehind and \b, and ^ matches only at offset 0 (or after a

@@ -379,6 +379,17 @@ bool Regex::JitActive() const {
     return impl_ && impl_->jit;
 }
 
+size_t Regex::CodeBytes() const {
+    if (!Ok()) {
+        return 0;
+    }
+    size_t code = 0;
+    size_t jit = 0;
+    pcre2_pattern_info(impl_->code.get(), PCRE2_INFO_SIZE, &code);
+    pcre2_pattern_info(impl_->code.get(), PCRE2_INFO_JITSIZE, &jit);
+    return code + jit;
+}
+
 const RegexOptions &Regex::Options() const {
     static const RegexOptions kDefaults;
     return impl_ ? impl_->options : kDefaults;

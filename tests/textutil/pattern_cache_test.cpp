@@ -22,7 +22,7 @@ struct SwitchGuard {
 
 TEST(PatternCache, KeepsCompiledPatternsWithinItsBounds) {
     SwitchGuard guard;
-    PatternCache<std::string> cache(3, 8);
+    PatternCache<std::string> cache(3, 8, 1000, [](const std::string &s) { return s.size(); });
     int compiles = 0;
     auto make = [&](std::string text) {
         return [&compiles, text] {
@@ -63,6 +63,24 @@ TEST(PatternCache, KeepsCompiledPatternsWithinItsBounds) {
     SetPatternCachesEnabled(true);
     cache.Clear();
     EXPECT_EQ(cache.Size(), 0u);
+    EXPECT_EQ(cache.Bytes(), 0u);
+}
+
+TEST(PatternCache, HoldsNoMoreThanItsByteBound) {
+    PatternCache<std::string> cache(10, 8, 100, [](const std::string &s) { return s.size(); });
+    auto text = [](size_t n) {
+        return [n] { return std::make_shared<const std::string>(n, 'x'); };
+    };
+    cache.Get("a", text(40)); // 41 bytes with its key
+    cache.Get("b", text(40));
+    EXPECT_EQ(cache.Bytes(), 82u);
+    cache.Get("c", text(40)); // over 100: "a" goes
+    EXPECT_EQ(cache.Size(), 2u);
+    EXPECT_EQ(cache.Bytes(), 82u);
+    cache.Get("huge", text(200)); // larger than the bound on its own: not kept
+    EXPECT_EQ(cache.Size(), 2u);
+    EXPECT_LE(cache.Bytes(), 100u);
+    EXPECT_GT(CompileCached("(a|b)+c")->CodeBytes(), 0u);
 }
 
 TEST(CompileCached, SharesOnePatternPerOptionsAndReportsBadPatterns) {

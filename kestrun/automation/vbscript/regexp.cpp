@@ -32,12 +32,18 @@ PCRE2_SPTR16 units(const std::u16string &s) {
     return reinterpret_cast<PCRE2_SPTR16>(s.data());
 }
 
+size_t CodeBytes(const pcre2_code_16 &code) {
+    size_t bytes = 0;
+    pcre2_pattern_info_16(&code, PCRE2_INFO_SIZE, &bytes);
+    return bytes;
+}
+
 // Compiled patterns shared by every RegExp object on every thread: a script that builds a RegExp
 // in a loop, or many RegExp objects with one pattern, compiles it once. Compiled code is only
 // read when matching; each search makes its own match data.
 std::shared_ptr<const pcre2_code_16> CompiledPattern(const std::u16string &pattern,
                                                      uint32_t options, int &errcode) {
-    static textutil::PatternCache<pcre2_code_16> cache(64, 8192);
+    static textutil::PatternCache<pcre2_code_16> cache(64, 8192, size_t{16} << 20, CodeBytes);
     std::string key(sizeof options, '\0');
     std::memcpy(key.data(), &options, sizeof options);
     key.append(reinterpret_cast<const char *>(pattern.data()), pattern.size() * sizeof(char16_t));
