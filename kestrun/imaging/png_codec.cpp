@@ -141,7 +141,7 @@ PngDecodeResult LodePngVerdict(std::string_view file, uint64_t maxPixels) {
     }
     unsigned char *raw = nullptr;
     result.error = lodepng_decode(&raw, &width, &height, state.get(), data, file.size());
-    const std::unique_ptr<unsigned char, FreeDeleter> pixels_(raw);
+    const std::unique_ptr<unsigned char, FreeDeleter> owned(raw);
     if (result.error != 0) {
         return result;
     }
