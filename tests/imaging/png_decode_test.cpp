@@ -1,5 +1,6 @@
 // The PNG decoder against LodePNG's own reading of the same files, large images, and the texts of
 // rejected files.
+#include "kestrun.h"
 #include "kestrun/imaging/image_codecs.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -187,6 +191,32 @@ TEST(PngDecode, ImagesOverTheBoundAreRefusedWithBoundedMemory) {
     EXPECT_EQ(DecodePngLuminance(file, 1000).error, 83u);
     EXPECT_EQ(DecodePng(file, 1000).error, kPngTooLarge);
     EXPECT_EQ(DecodePngLuminance(file).error, 0u);
+}
+
+// Through the export: a large valid PNG is scanned (nothing is found on it), and a damaged one
+// is reported with LodePNG's text in the scanning message.
+TEST(PngDecode, ScanQRImageReadsLargeFilesAndQuotesLodePng) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("png_decode_test_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto scan = [](const std::filesystem::path &file) {
+        const std::string path = file.string();
+        BSTR name = SysAllocStringByteLen(path.data(), static_cast<UINT>(path.size()));
+        BSTR error = nullptr;
+        BSTR text = ScanQRImage(&name, 0, &error, 0);
+        const std::string message = error == nullptr ? "" : reinterpret_cast<const char *>(error);
+        SysFreeString(text);
+        SysFreeString(error);
+        SysFreeString(name);
+        return message;
+    };
+    const auto large = dir / "large.png";
+    std::ofstream(large, std::ios::binary) << GreyPng(8200, 8200, 8200, 0);
+    EXPECT_EQ(scan(large), "zxing::ReaderException: No code detected");
+    const auto damaged = dir / "damaged.png";
+    std::ofstream(damaged, std::ios::binary) << GreyPng(100000, 100000, 3, 10);
+    EXPECT_EQ(scan(damaged), "Error while loading 'invalid decompressed idat size'");
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
