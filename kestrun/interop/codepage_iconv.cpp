@@ -1,13 +1,102 @@
 // Code page 936 conversions on glibc's iconv.
 #include "codepage_seam.h"
 
+#include <array>
 #include <cerrno>
 #include <iconv.h>
+#include <memory>
 
 namespace kestrun::platform {
 namespace {
 
 constexpr char kAnsiCodePage[] = "CP936";
+
+constexpr unsigned kFirstLead = 0x81;
+constexpr unsigned kLeads = 0xFF - kFirstLead; // 0x81 to 0xFE
+constexpr unsigned kFirstTrail = 0x40;
+constexpr unsigned kTrails = 0x100 - kFirstTrail; // 0x40 to 0xFF
+
+// The code page as iconv converts it, one character at a time. A zero entry means "not
+// convertible" (U+0000 and the zero byte are ASCII and never looked up).
+struct Cp936Tables {
+    bool ok = false;                                          // iconv knows the code page
+    std::array<char16_t, 0x80> single{};                      // bytes 0x80-0xFF on their own
+    std::array<std::array<char16_t, kTrails>, kLeads> pair{}; // lead 0x81-0xFE, trail 0x40-0xFF
+    std::array<uint16_t, 0x10000> encode{}; // BMP character: one byte or lead<<8|trail
+};
+
+// Converts `in` whole with a fresh shift state; false when iconv stops early.
+bool ConvertOne(const IconvHandle &cd, const char *in, size_t inLeft, char *out, size_t &outLeft) {
+    iconv(static_cast<iconv_t>(cd.get()), nullptr, nullptr, nullptr, nullptr);
+    char *src = const_cast<char *>(in);
+    return iconv(static_cast<iconv_t>(cd.get()), &src, &inLeft, &out, &outLeft) !=
+               static_cast<size_t>(-1) &&
+           inLeft == 0;
+}
+
+// The UTF-16 unit that `bytes` convert to, or 0 when they are not exactly one character.
+char16_t DecodeOne(const IconvHandle &cd, const char *bytes, size_t count) {
+    char16_t unit[2] = {};
+    size_t outLeft = sizeof unit;
+    if (!ConvertOne(cd, bytes, count, reinterpret_cast<char *>(unit), outLeft) ||
+        outLeft != sizeof unit - sizeof(char16_t)) {
+        return 0;
+    }
+    return unit[0];
+}
+
+// The GBK code of `unit` (one byte, or lead << 8 | trail), or 0 when it has none.
+uint16_t EncodeOne(const IconvHandle &cd, char16_t unit) {
+    char in[sizeof unit];
+    __builtin_memcpy(in, &unit, sizeof unit);
+    unsigned char out[4] = {};
+    size_t outLeft = sizeof out;
+    if (!ConvertOne(cd, in, sizeof in, reinterpret_cast<char *>(out), outLeft)) {
+        return 0;
+    }
+    const size_t written = sizeof out - outLeft;
+    if (written == 1) {
+        return out[0];
+    }
+    return written == 2 ? static_cast<uint16_t>(out[0] << 8 | out[1]) : 0;
+}
+
+std::unique_ptr<const Cp936Tables> BuildTables() {
+    auto tables = std::make_unique<Cp936Tables>();
+    const IconvHandle decoder("UTF-16LE", kAnsiCodePage);
+    const IconvHandle encoder(kAnsiCodePage, "UTF-16LE");
+    if (!decoder.ok() || !encoder.ok()) {
+        return tables;
+    }
+    tables->ok = true;
+    for (unsigned b = 0x80; b <= 0xFF; ++b) {
+        const char byte = static_cast<char>(b);
+        tables->single[b - 0x80] = DecodeOne(decoder, &byte, 1);
+        if (tables->single[b - 0x80] != 0) {
+            tables->encode[tables->single[b - 0x80]] = static_cast<uint16_t>(b);
+        }
+    }
+    // The encoding table is the decoding table turned round; a character that two codes decode
+    // to is encoded as iconv encodes it.
+    for (unsigned lead = kFirstLead; lead < kFirstLead + kLeads; ++lead) {
+        for (unsigned trail = kFirstTrail; trail <= 0xFF; ++trail) {
+            const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+            const char16_t unit = DecodeOne(decoder, bytes, 2);
+            tables->pair[lead - kFirstLead][trail - kFirstTrail] = unit;
+            if (unit == 0) {
+                continue;
+            }
+            uint16_t &code = tables->encode[unit];
+            code = code == 0 ? static_cast<uint16_t>(lead << 8 | trail) : EncodeOne(encoder, unit);
+        }
+    }
+    return tables;
+}
+
+const Cp936Tables &Tables() {
+    static const std::unique_ptr<const Cp936Tables> tables = BuildTables();
+    return *tables;
+}
 
 bool AllAscii(std::string_view text) {
     for (unsigned char c : text) {
@@ -27,12 +116,12 @@ bool AllAscii(std::u16string_view text) {
     return true;
 }
 
-// Converts as much as possible; false with errno set when iconv stops early.
-bool Run(const IconvHandle &cd, const char **in, size_t *inLeft, char **out, size_t *outLeft) {
-    char *src = const_cast<char *>(*in);
-    const size_t rc = iconv(static_cast<iconv_t>(cd.get()), &src, inLeft, out, outLeft);
-    *in = src;
-    return rc != static_cast<size_t>(-1);
+bool IsHighSurrogate(char16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
 }
 
 } // namespace
@@ -53,42 +142,39 @@ bool IconvHandle::Open(const char *to, const char *from) {
 
 std::u16string GbkToWide(std::string_view gbk) {
     std::u16string out;
-    if (gbk.empty()) {
-        return out;
-    }
     if (AllAscii(gbk)) {
         out.assign(gbk.begin(), gbk.end());
         return out;
     }
-    IconvHandle cv("UTF-16LE", kAnsiCodePage);
-    if (!cv.ok()) {
-        for (unsigned char c : gbk) {
-            out.push_back(c < 0x80 ? c : u'?');
-        }
-        return out;
-    }
+    const Cp936Tables &tables = Tables();
     // Every GBK character takes at least one byte and yields one UTF-16 unit.
     out.resize(gbk.size());
-    const char *in = gbk.data();
-    size_t inLeft = gbk.size();
-    char *dst = reinterpret_cast<char *>(out.data());
-    size_t outLeft = out.size() * sizeof(char16_t);
-    while (inLeft > 0) {
-        if (Run(cv, &in, &inLeft, &dst, &outLeft)) {
-            break;
+    size_t written = 0;
+    const auto *p = reinterpret_cast<const unsigned char *>(gbk.data());
+    const size_t n = gbk.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned b = p[i];
+        char16_t unit = u'?';
+        size_t used = 1;
+        if (b < 0x80) {
+            unit = static_cast<char16_t>(b);
+        } else if (!tables.ok) {
+            // no converter: every non-ASCII byte is a "?"
+        } else if (tables.single[b - 0x80] != 0) {
+            unit = tables.single[b - 0x80];
+        } else if (b >= kFirstLead && b < kFirstLead + kLeads && i + 1 < n &&
+                   p[i + 1] >= kFirstTrail &&
+                   tables.pair[b - kFirstLead][p[i + 1] - kFirstTrail] != 0) {
+            unit = tables.pair[b - kFirstLead][p[i + 1] - kFirstTrail];
+            used = 2;
         }
-        if (errno == E2BIG) {
-            break; // cannot happen: the output has room for one unit per byte
-        }
-        // Invalid or truncated sequence: one "?" for the offending byte, then go on.
-        const char16_t q = u'?';
-        *reinterpret_cast<char16_t *>(dst) = q;
-        dst += sizeof(char16_t);
-        outLeft -= sizeof(char16_t);
-        ++in;
-        --inLeft;
+        // Anything else (a byte that starts no character, a lead byte whose pair is not a
+        // character, a lead byte at the end) is one "?" for that byte; the next byte is read
+        // afresh.
+        out[written++] = unit;
+        i += used;
     }
-    out.resize(out.size() - outLeft / sizeof(char16_t));
+    out.resize(written);
     return out;
 }
 
@@ -97,48 +183,33 @@ void GbkEncoder::Append(std::string &out, std::u16string_view wide) {
         out.append(wide.begin(), wide.end());
         return;
     }
-    if (!opened_) {
-        cd_.Open(kAnsiCodePage, "UTF-16LE");
-        opened_ = true;
-    }
-    if (!cd_.ok()) {
-        for (char16_t c : wide) {
-            out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-        }
-        return;
-    }
-    iconv(static_cast<iconv_t>(cd_.get()), nullptr, nullptr, nullptr, nullptr); // fresh start
+    const Cp936Tables &tables = Tables();
     // A GBK character takes at most two bytes per UTF-16 unit.
     const size_t start = out.size();
     out.resize(start + wide.size() * 2);
-    const char *in = reinterpret_cast<const char *>(wide.data());
-    size_t inLeft = wide.size() * sizeof(char16_t);
     char *dst = out.data() + start;
-    size_t outLeft = wide.size() * 2;
-    while (inLeft > 0) {
-        if (Run(cd_, &in, &inLeft, &dst, &outLeft) || errno == E2BIG) {
-            break;
+    const size_t n = wide.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t u = wide[i];
+        if (u < 0x80) {
+            *dst++ = static_cast<char>(u);
+            continue;
         }
-        // A character GBK lacks (or a lone surrogate): one "?" for the whole character.
-        size_t skip = sizeof(char16_t);
-        if (inLeft >= 2 * sizeof(char16_t)) {
-            char16_t first;
-            char16_t second;
-            __builtin_memcpy(&first, in, sizeof first);
-            __builtin_memcpy(&second, in + sizeof first, sizeof second);
-            if (first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF) {
-                skip = 2 * sizeof(char16_t);
+        const uint16_t code = tables.encode[u];
+        if (code == 0) {
+            // A character GBK lacks, or a surrogate: one "?" for the whole character.
+            if (IsHighSurrogate(u) && i + 1 < n && IsLowSurrogate(wide[i + 1])) {
+                ++i;
             }
+            *dst++ = '?';
+        } else if (code < 0x100) {
+            *dst++ = static_cast<char>(code);
+        } else {
+            *dst++ = static_cast<char>(code >> 8);
+            *dst++ = static_cast<char>(code & 0xFF);
         }
-        if (skip > inLeft) {
-            skip = inLeft;
-        }
-        *dst++ = '?';
-        --outLeft;
-        in += skip;
-        inLeft -= skip;
     }
-    out.resize(out.size() - outLeft);
+    out.resize(static_cast<size_t>(dst - out.data()));
 }
 
 std::string WideToGbk(std::u16string_view wide) {

@@ -1,5 +1,9 @@
 // The platform's code-page converter: code page 936 (GBK) to and from UTF-16.
 // On Windows this is MultiByteToWideChar / WideCharToMultiByte with CP_ACP; here glibc's iconv.
+// iconv is asked once per process for the whole code page, and the texts are then converted
+// through the tables it gave: glibc's converter restarts its internal buffers at every character
+// it cannot convert, which made text full of such characters cost milliseconds per kilobyte.
+// Every conversion below is a single pass over its input.
 #pragma once
 
 #include <string>
@@ -28,17 +32,12 @@ private:
     void *handle_ = Invalid();
 };
 
-// UTF-16 to GBK with one descriptor kept for any number of texts, for callers that convert many
-// short texts (opening a descriptor costs more than converting a short text). A character GBK
-// lacks, an unpaired surrogate or a whole pair included, becomes one "?".
+// UTF-16 to GBK for callers that convert many texts in a row. A character GBK lacks, an unpaired
+// surrogate or a whole pair included, becomes one "?".
 class GbkEncoder {
 public:
     // Appends the GBK form of `wide` to `out`.
     void Append(std::string &out, std::u16string_view wide);
-
-private:
-    IconvHandle cd_;
-    bool opened_ = false;
 };
 
 // GBK bytes to UTF-16. A byte sequence that is not valid GBK becomes one "?" per offending byte.
