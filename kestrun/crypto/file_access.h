@@ -12,7 +12,8 @@ struct FileClose {
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileClose>;
 
-// Opens the file with a C stdio mode ("rb", "wb"); null when it cannot be opened.
+// Opens a regular file for binary reading ("rb") or writing ("wb": created or emptied); null when
+// it cannot be opened or the path names something else (a folder, a FIFO, a device).
 UniqueFile OpenFile(std::string_view ansiPath, const char *mode);
 
 // True when both paths name the same existing file, whatever links or spellings lead to it.

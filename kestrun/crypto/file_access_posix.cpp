@@ -3,6 +3,7 @@
 #include "kestrun/crypto/file_access.h"
 
 #include "kestrun/interop/codepage.h"
+#include "kestrun/interop/regular_file_seam.h"
 
 #include <sys/stat.h>
 
@@ -10,10 +11,17 @@ namespace kestrun::crypto {
 
 UniqueFile OpenFile(std::string_view ansiPath, const char *mode) {
     const std::string name = interop::AnsiToUtf8(ansiPath);
-    if (name.empty()) {
+    const bool reading = mode[0] == 'r';
+    platform::FileHandle file = reading ? platform::OpenRegularForReading(name)
+                                        : platform::OpenRegularForWriting(name, true);
+    if (!file) {
         return nullptr;
     }
-    return UniqueFile(std::fopen(name.c_str(), mode));
+    UniqueFile stream(::fdopen(file.get(), reading ? "rb" : "wb"));
+    if (stream) {
+        file.Release(); // the stream owns the descriptor now
+    }
+    return stream;
 }
 
 bool IsSameExistingFile(std::string_view ansiPathA, std::string_view ansiPathB) {

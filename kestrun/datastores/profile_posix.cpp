@@ -3,6 +3,7 @@
 #include "kestrun/datastores/profile.h"
 
 #include "kestrun/interop/codepage.h"
+#include "kestrun/interop/regular_file_seam.h"
 
 #include <cerrno>
 #include <climits>
@@ -91,7 +92,7 @@ std::optional<IniDocument> LoadDocument(std::u16string_view file) {
     if (path.empty()) {
         return std::nullopt;
     }
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const FileHandle fd = OpenRegularForReading(path);
     std::string bytes;
     if (!fd || !ReadAll(fd.get(), bytes)) {
         return std::nullopt;
@@ -149,21 +150,24 @@ bool ReplaceFile(const std::string &target, std::string_view bytes, mode_t mode)
 template <class Modify> bool UpdateFile(const std::string &path, Modify &&modify) {
     // Writers retry when the file they locked was replaced while they waited for the lock.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        // Through a symbolic link, the file it names is replaced, not the link.
-        std::string target = path;
-        if (char *resolved = ::realpath(path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
+        // Through a symbolic link, the file it names is replaced, not the link; a path that
+        // names a device or a FIFO is never replaced.
+        const std::optional<std::string> resolved = ReplacementTarget(path);
+        if (!resolved) {
+            return false;
         }
+        const std::string &target = *resolved;
         bool created = false;
         // Opened for writing so that a file the caller may not write is refused, as a direct
-        // write would be, although replacing it needs only the folder's permission.
-        FileDescriptor fd(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+        // write would be, although replacing it needs only the folder's permission. O_NONBLOCK:
+        // whatever appears at the path meanwhile is never waited on (fstat below refuses it).
+        FileDescriptor fd(::open(target.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!fd) {
             if (errno != ENOENT) {
                 return false;
             }
-            fd.Reset(::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            fd.Reset(
+                ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666));
             if (!fd) {
                 if (errno == EEXIST) {
                     continue;

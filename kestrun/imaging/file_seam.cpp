@@ -1,6 +1,7 @@
 #include "kestrun/imaging/file_seam.h"
 
 #include "kestrun/interop/codepage.h"
+#include "kestrun/interop/regular_file_seam.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -8,26 +9,6 @@
 #include <unistd.h>
 
 namespace kestrun::imaging::files {
-namespace {
-
-// Owns a descriptor opened for reading.
-class ReadFd {
-public:
-    explicit ReadFd(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~ReadFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    ReadFd(const ReadFd &) = delete;
-    ReadFd &operator=(const ReadFd &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-} // namespace
 
 std::string LocalPath(std::string_view ansiPath) {
     return interop::AnsiToUtf8(ansiPath);
@@ -50,13 +31,12 @@ std::optional<std::string> ReadAll(const std::string &localPath, size_t maxBytes
     if (localPath.empty()) {
         return std::nullopt;
     }
-    ReadFd fd(localPath);
-    if (fd.get() < 0) {
+    const platform::FileHandle fd = platform::OpenRegularForReading(localPath);
+    if (!fd) {
         return std::nullopt;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) > maxBytes) {
+    if (::fstat(fd.get(), &st) != 0 || static_cast<uint64_t>(st.st_size) > maxBytes) {
         return std::nullopt;
     }
     std::string content(static_cast<size_t>(st.st_size), '\0');
@@ -75,11 +55,8 @@ std::optional<std::string> ReadAll(const std::string &localPath, size_t maxBytes
     return content;
 }
 
-Writer::Writer(const std::string &localPath) {
-    if (!localPath.empty()) {
-        fd_ = ::open(localPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    }
-}
+Writer::Writer(const std::string &localPath)
+    : fd_(platform::OpenRegularForWriting(localPath, true).Release()) {}
 
 Writer::~Writer() {
     Close();

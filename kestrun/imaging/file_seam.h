@@ -22,7 +22,8 @@ bool Exists(std::string_view ansiPath);
 // than `maxBytes`.
 std::optional<std::string> ReadAll(const std::string &localPath, size_t maxBytes);
 
-// A file opened for binary writing (created or truncated); closed when the object goes.
+// A file opened for binary writing (created or emptied); closed when the object goes. A path
+// that names anything but a regular file (a folder, a FIFO, a device) is not opened.
 class Writer {
 public:
     explicit Writer(const std::string &localPath);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -146,13 +147,28 @@ TEST(AesFileExports, OpeningFailures) {
     EXPECT_EQ(Encrypt("", dir / "x.bin", 1), Gbk("待加密文件打开失败！"));
 }
 
-TEST(AesFileExports, ReadErrorsEndThePass) {
-    // A folder opens for reading but every read fails: the pass must still end.
+TEST(AesFileExports, SourcesThatAreNotRegularFilesGiveTheOpenMessage) {
+    // A folder opens for reading on this system but never reads, /dev/zero never ends and a FIFO
+    // nobody writes to would block: each is refused as a source that does not open, and the
+    // target is left as that failure leaves it (created, empty).
     ScratchFolder dir;
     fs::create_directory(dir / "folder");
-    EXPECT_EQ(Encrypt(dir / "folder", dir / "f.bin", 1), "OK");
-    EXPECT_EQ(Decrypt(dir / "folder", dir / "f.txt", 1), "OK");
-    EXPECT_EQ(ReadFile(dir / "f.txt"), "");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const std::string &source : {dir / "folder", std::string("/dev/zero"), dir / "fifo"}) {
+        WriteFile(dir / "f.bin", "old");
+        EXPECT_EQ(Encrypt(source, dir / "f.bin", 1), Gbk("待加密文件打开失败！")) << source;
+        EXPECT_TRUE(fs::is_regular_file(dir / "f.bin"));
+        EXPECT_EQ(ReadFile(dir / "f.bin"), "") << source;
+        WriteFile(dir / "f.txt", "old");
+        EXPECT_EQ(Decrypt(source, dir / "f.txt", 1), Gbk("待解密文件打开失败！")) << source;
+        EXPECT_EQ(ReadFile(dir / "f.txt"), "") << source;
+    }
+    // A FIFO or a device as the target is not a file to write to.
+    WriteFile(dir / "plain.txt", "text");
+    EXPECT_EQ(Encrypt(dir / "plain.txt", dir / "fifo", 1), Gbk("加密结果文件不存在！"));
+    EXPECT_EQ(Decrypt(dir / "plain.txt", dir / "fifo", 1), Gbk("解密结果文件不存在！"));
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    EXPECT_EQ(Encrypt(dir / "plain.txt", "/dev/null", 1), Gbk("加密结果文件不存在！"));
 }
 
 TEST(AesFileExports, GbkPaths) {

@@ -4,6 +4,7 @@
 #include "kestrun/interop/boundary.h"
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/errors.h"
+#include "kestrun/interop/regular_file_seam.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFLogger.hh>
@@ -186,8 +187,15 @@ ComPtr MakeScriptObject(std::shared_ptr<DocumentContent> content) {
 // otherwise it is removed.
 class ReplacementFile {
 public:
-    explicit ReplacementFile(const std::string &target) : target_(target) {
-        std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    // Through symbolic links the file they lead to is replaced, so the links stay; a path that
+    // names a device, a FIFO or a folder is refused rather than replaced by a file.
+    explicit ReplacementFile(const std::string &path) {
+        std::optional<std::string> resolved = ReplacementTarget(path);
+        if (!resolved) {
+            Raise("cannot replace " + path + ": not a regular file");
+        }
+        target_ = std::move(*resolved);
+        std::filesystem::path folder = std::filesystem::path(target_).parent_path();
         if (folder.empty()) {
             folder = ".";
         }
@@ -201,7 +209,7 @@ public:
                 if (errno == EEXIST) {
                     continue;
                 }
-                Raise("cannot create a file in the folder of " + target + ": " +
+                Raise("cannot create a file in the folder of " + target_ + ": " +
                       std::strerror(errno));
             }
             stream_ = ::fdopen(fd, "wb");
@@ -213,7 +221,7 @@ public:
             name_ = std::move(name);
         }
         if (stream_ == nullptr) {
-            Raise("cannot create a file in the folder of " + target);
+            Raise("cannot create a file in the folder of " + target_);
         }
     }
     ~ReplacementFile() {

@@ -1,0 +1,50 @@
+// Opening files named by the caller, the same way for every export. A caller may name anything
+// the file system holds: a folder, a FIFO that no process writes to, a device such as
+// /dev/zero that never ends, a symbolic link. Opening never waits for another process, only
+// regular files are read or written, and a file replaced through a temporary file keeps the
+// symbolic links that lead to it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kestrun::platform {
+
+// An owned file descriptor.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() { Close(); }
+    FileHandle(FileHandle &&other) noexcept : fd_(other.Release()) {}
+    FileHandle &operator=(FileHandle &&other) noexcept;
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+
+    explicit operator bool() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+    // Gives up ownership (for a stdio stream that takes it over).
+    int Release();
+    // Closes the descriptor; false when the close reports an error (a full disk, say).
+    bool Close();
+
+private:
+    int fd_ = -1;
+};
+
+// Opens an existing regular file (through any symbolic links) for reading. Not open when the path
+// names nothing, a folder, a FIFO, a device or a socket; a FIFO is never waited on.
+FileHandle OpenRegularForReading(const std::string &localPath);
+
+// Opens a file for writing in place: an existing regular file (emptied when `truncate`) or a new
+// one. Anything else the path names (folder, FIFO, device, socket) is refused and left as it is;
+// a FIFO is never waited on.
+FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate);
+
+// Where a replacement of `localPath` through a temporary file and a rename must go: the path
+// itself, or the final target of the symbolic links it leads through (so that the links stay),
+// even a target that does not exist yet. nullopt when the path (or the final target) exists but
+// is not a regular file, or the links go round in a circle.
+std::optional<std::string> ReplacementTarget(const std::string &localPath);
+
+} // namespace kestrun::platform
