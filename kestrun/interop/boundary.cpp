@@ -1,5 +1,7 @@
 #include "boundary.h"
 
+#include "codepage.h"
+
 #include <cstring>
 #include <vector>
 
@@ -55,7 +57,10 @@ SAFEARRAY *ReplaceOutArray(SAFEARRAY **variable, std::span<const SAFEARRAYBOUND>
         return nullptr;
     }
     if (*variable != nullptr) {
-        SafeArrayDestroy(*variable);
+        // Checked first: a locked array that is taken out of the variable is lost to the caller.
+        if ((*variable)->cLocks > 0 || FAILED(SafeArrayDestroy(*variable))) {
+            return nullptr;
+        }
         *variable = nullptr;
     }
     std::vector<SAFEARRAYBOUND> copy(bounds.begin(), bounds.end());
@@ -69,8 +74,14 @@ SAFEARRAY *ReplaceOutArray(SAFEARRAY **variable, std::initializer_list<SAFEARRAY
                            vt);
 }
 
+bool HasShape(const SAFEARRAY *array, unsigned dimensions, VARTYPE vt) {
+    VARTYPE actual = VT_EMPTY;
+    return array != nullptr && array->cDims == dimensions &&
+           SUCCEEDED(SafeArrayGetVartype(const_cast<SAFEARRAY *>(array), &actual)) && actual == vt;
+}
+
 bool PutArrayString(SAFEARRAY *array, std::initializer_list<LONG> indices, std::string_view text) {
-    if (array == nullptr || indices.size() != array->cDims) {
+    if (!HasShape(array, static_cast<unsigned>(indices.size()), VT_BSTR)) {
         return false;
     }
     UniqueBstr value(AllocBytes(text));
@@ -82,11 +93,7 @@ bool PutArrayString(SAFEARRAY *array, std::initializer_list<LONG> indices, std::
 }
 
 std::optional<std::string> GetArrayString(SAFEARRAY *array, std::initializer_list<LONG> indices) {
-    if (array == nullptr || indices.size() != array->cDims) {
-        return std::nullopt;
-    }
-    VARTYPE vt = VT_EMPTY;
-    if (FAILED(SafeArrayGetVartype(array, &vt)) || vt != VT_BSTR) {
+    if (!HasShape(array, static_cast<unsigned>(indices.size()), VT_BSTR)) {
         return std::nullopt;
     }
     std::vector<LONG> idx(indices);
@@ -96,6 +103,35 @@ std::optional<std::string> GetArrayString(SAFEARRAY *array, std::initializer_lis
     }
     UniqueBstr owner(fetched);
     return BstrBytes(owner.get());
+}
+
+bool GetArrayVariant(SAFEARRAY *array, std::initializer_list<LONG> indices, VARIANT *target) {
+    if (target == nullptr) {
+        return false;
+    }
+    VariantClear(target);
+    const auto dimensions = static_cast<unsigned>(indices.size());
+    if (HasShape(array, dimensions, VT_VARIANT)) {
+        std::vector<LONG> idx(indices);
+        return SUCCEEDED(SafeArrayGetElement(array, idx.data(), target));
+    }
+    if (HasShape(array, dimensions, VT_BSTR)) {
+        const std::optional<std::string> text = GetArrayString(array, indices);
+        if (!text) {
+            return false;
+        }
+        SetVariantText(target, AnsiToWide(*text));
+        return V_VT(target) == VT_BSTR;
+    }
+    return false;
+}
+
+bool PutArrayVariant(SAFEARRAY *array, std::initializer_list<LONG> indices, const VARIANT *value) {
+    if (value == nullptr || !HasShape(array, static_cast<unsigned>(indices.size()), VT_VARIANT)) {
+        return false;
+    }
+    std::vector<LONG> idx(indices);
+    return SUCCEEDED(SafeArrayPutElement(array, idx.data(), const_cast<VARIANT *>(value)));
 }
 
 ULONG DimensionCount(const SAFEARRAY *array, unsigned dimension) {

@@ -61,18 +61,34 @@ void WriteOutString(BSTR *variable, std::string_view bytes);
 
 // Destroys any array the variable holds and stores a new array with the given bounds (listed
 // in subscript order) and element type. Returns the new array, or null when it could not be made
-// (the variable then holds null). A null variable pointer gives null.
+// (the variable then holds null). A null variable pointer gives null. An array that is locked
+// (the caller is iterating over it, say) cannot be replaced: the variable is left as it is and
+// the result is null.
 SAFEARRAY *ReplaceOutArray(SAFEARRAY **variable, std::span<const SAFEARRAYBOUND> bounds,
                            VARTYPE vt = VT_BSTR);
 SAFEARRAY *ReplaceOutArray(SAFEARRAY **variable, std::initializer_list<SAFEARRAYBOUND> bounds,
                            VARTYPE vt = VT_BSTR);
 
-// Writes `text` (cut at the first zero byte) into a VT_BSTR array element; false on a bad index.
+// True when `array` is not null, has `dimensions` dimensions and elements of type `vt`: the
+// check to make before reading or writing a caller's array by index.
+bool HasShape(const SAFEARRAY *array, unsigned dimensions, VARTYPE vt);
+
+// Writes `text` (cut at the first zero byte) into an element of a VT_BSTR array; false on a bad
+// index or an array of another element type.
 bool PutArrayString(SAFEARRAY *array, std::initializer_list<LONG> indices, std::string_view text);
 
-// Reads a VT_BSTR element as ANSI bytes (up to the first zero byte); nullopt on a bad index or
-// a null array.
+// Reads an element of a VT_BSTR array as ANSI bytes (up to the first zero byte); nullopt on a bad
+// index, a null array or an array of another element type.
 std::optional<std::string> GetArrayString(SAFEARRAY *array, std::initializer_list<LONG> indices);
+
+// Copies an element of a VT_VARIANT array into `target` (cleared first). A VT_BSTR array's
+// element, whose bytes are ANSI, arrives as a string VARIANT holding its UTF-16 form. False (and
+// `target` Empty) on a bad index or an array of any other element type.
+bool GetArrayVariant(SAFEARRAY *array, std::initializer_list<LONG> indices, VARIANT *target);
+
+// Stores a copy of `value` into an element of a VT_VARIANT array; false on a bad index or an
+// array of another element type.
+bool PutArrayVariant(SAFEARRAY *array, std::initializer_list<LONG> indices, const VARIANT *value);
 
 // Element count and lower bound of a dimension, counted from 0 in subscript order (0 is the
 // first subscript). 0 for a null array or a dimension it does not have.

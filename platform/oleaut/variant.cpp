@@ -137,7 +137,11 @@ struct Scalar {
     std::u16string text;
 };
 
-Scalar ReadScalar(const VARIANT *v) {
+// By-reference VARIANTs followed at most; a longer chain (one that refers to itself, say) is a
+// value of no convertible kind, so the conversion fails with a type mismatch.
+constexpr int kMaxReferenceDepth = 64;
+
+Scalar ReadScalar(const VARIANT *v, int depth = 0) {
     Scalar s;
     VARTYPE vt = V_VT(v);
     const bool byref = (vt & VT_BYREF) != 0;
@@ -146,7 +150,7 @@ Scalar ReadScalar(const VARIANT *v) {
         return s;
     }
     if (vt == VT_VARIANT && byref) {
-        return ReadScalar(V_VARIANTREF(v));
+        return depth < kMaxReferenceDepth ? ReadScalar(V_VARIANTREF(v), depth + 1) : s;
     }
     auto get = [&](auto field, auto *refField) { return byref ? *refField : field; };
     switch (vt) {

@@ -58,7 +58,15 @@ std::vector<Value> ArgumentsOf(SAFEARRAY *array) {
 int32_t RunFunctionCall(const std::string &script, const std::string &functionName,
                         SAFEARRAY *arguments, VARIANT *result, std::string &errorText) {
     FunctionResult outcome;
-    int32_t rc = RunFunction(script, functionName, ArgumentsOf(arguments), outcome, errorText);
+    std::vector<Value> values;
+    try {
+        values = ArgumentsOf(arguments);
+    } catch (const ScriptError &e) {
+        // An argument the engine cannot take (a VARIANT that refers to itself, say).
+        errorText = ScriptErrorMessage(ScriptErrorRecord{e.number, e.description, e.line});
+        return 0;
+    }
+    int32_t rc = RunFunction(script, functionName, std::move(values), outcome, errorText);
     if (rc == 1 && result) {
         VARIANT value;
         ToVariant(outcome.engine, outcome.value, value);
@@ -95,7 +103,12 @@ void CallThread(CallSlot &slot) noexcept {
 
 // The argument count of a row: the text of `v` read as a decimal integer (leading blanks and a
 // sign allowed, reading stops at the first non-digit, no digits give 0).
-int64_t ArgumentCount(const VARIANT &v) {
+int64_t ArgumentCount(const VARIANT &field) {
+    // A chain of by-reference VARIANTs too long to follow has no text form, like an array.
+    const VARIANT *value = FollowReferences(field);
+    if (value == nullptr)
+        return 0;
+    const VARIANT &v = *value;
     std::u16string text;
     if (v.vt == VT_BOOL) {
         // A Boolean reads as its name (True/False), so it gives no arguments.
@@ -172,6 +185,12 @@ KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRA
     try {
         SAFEARRAY *callArray = calls ? *calls : nullptr;
         SAFEARRAY *argArray = arguments ? *arguments : nullptr;
+        // Only a two-dimensional String() array can name the calls and take their outcomes;
+        // any other array is refused (no array at all is a batch of no calls). Fields of an
+        // arguments array of another shape or element type read as Empty, and a results array
+        // of another shape or type receives nothing: the element reads and writes check both.
+        if (callArray != nullptr && !interop::HasShape(callArray, 2, VT_BSTR))
+            return 0;
         const ULONG n = interop::DimensionCount(callArray, 0);
         std::vector<std::unique_ptr<CallSlot>> slots;
         slots.reserve(n);
@@ -181,10 +200,7 @@ KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRA
             slot->index = i;
             slot->script = interop::GetArrayString(callArray, {i, 0}).value_or("");
             slot->functionName = interop::GetArrayString(callArray, {i, 1}).value_or("");
-            if (argArray) {
-                LONG idx[2] = {i, 0};
-                SafeArrayGetElement(argArray, idx, slot->result.get());
-            }
+            interop::GetArrayVariant(argArray, {i, 0}, slot->result.get());
             const int64_t k = vbscript::ArgumentCount(*slot->result.get());
             if (k < 0 || k > 0x7FFFFFFF)
                 return 0;
@@ -194,11 +210,9 @@ KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRA
                 return 0;
             for (LONG j = 0; j < static_cast<LONG>(k) && argArray; ++j) {
                 interop::UniqueVariant element;
-                LONG from[2] = {i, j + 1};
-                if (SafeArrayGetElement(argArray, from, element.get()) != S_OK)
+                if (!interop::GetArrayVariant(argArray, {i, j + 1}, element.get()))
                     continue; // a field the array does not have stays Empty
-                LONG to[1] = {j};
-                SafeArrayPutElement(slot->arguments.get(), to, element.get());
+                interop::PutArrayVariant(slot->arguments.get(), {j}, element.get());
             }
             slots.push_back(std::move(slot));
         }
@@ -219,10 +233,7 @@ KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRA
             t.join();
         SAFEARRAY *resultArray = results ? *results : nullptr;
         for (auto &slot : slots) {
-            if (resultArray) {
-                LONG idx[1] = {slot->index};
-                SafeArrayPutElement(resultArray, idx, slot->result.get());
-            }
+            interop::PutArrayVariant(resultArray, {slot->index}, slot->result.get());
             interop::PutArrayString(callArray, {slot->index, 2}, slot->resultText);
         }
         return 1;

@@ -1,5 +1,7 @@
 #include "kestrun/automation/vbscript/variant.h"
 
+#include "kestrun/automation/vbscript/errors.h"
+
 #include <atomic>
 #include <cmath>
 #include <type_traits>
@@ -51,7 +53,13 @@ std::u16string bstrText(BSTR b) {
     return std::u16string(reinterpret_cast<const char16_t *>(b), SysStringLen(b));
 }
 
-Value fromArray(SAFEARRAY *sa, VARTYPE vt) {
+// By-reference links and arrays inside arrays followed at most, so that a VARIANT that refers to
+// itself (or an array that holds a reference to itself) cannot recurse without end.
+constexpr int kMaxDepth = 64;
+
+Value fromVariantAt(const VARIANT &v, int depth);
+
+Value fromArray(SAFEARRAY *sa, VARTYPE vt, int depth) {
     auto *rep = new ArrayRep;
     Value out = Value::array(rep);
     if (!sa)
@@ -79,8 +87,14 @@ Value fromArray(SAFEARRAY *sa, VARTYPE vt) {
         if (vt == VT_VARIANT) {
             VARIANT e;
             VariantInit(&e);
-            if (SafeArrayGetElement(sa, idx.data(), &e) == S_OK)
-                rep->data[n] = FromVariant(e);
+            if (SafeArrayGetElement(sa, idx.data(), &e) == S_OK) {
+                try {
+                    rep->data[n] = fromVariantAt(e, depth + 1);
+                } catch (...) {
+                    VariantClear(&e);
+                    throw;
+                }
+            }
             VariantClear(&e);
         } else {
             void *p = nullptr;
@@ -89,27 +103,27 @@ Value fromArray(SAFEARRAY *sa, VARTYPE vt) {
                 VariantInit(&ref);
                 ref.vt = static_cast<VARTYPE>(vt | VT_BYREF);
                 ref.byref = p;
-                rep->data[n] = FromVariant(ref);
+                rep->data[n] = fromVariantAt(ref, depth + 1);
             }
         }
     }
     return out;
 }
 
-} // namespace
-
-Value FromVariant(const VARIANT &v) {
+Value fromVariantAt(const VARIANT &v, int depth) {
+    if (depth > kMaxDepth)
+        throw ScriptError(err::TypeMismatch);
     VARTYPE vt = v.vt;
     if (vt & VT_ARRAY) {
         SAFEARRAY *sa = (vt & VT_BYREF) ? (v.pparray ? *v.pparray : nullptr) : v.parray;
-        return fromArray(sa, static_cast<VARTYPE>(vt & VT_TYPEMASK));
+        return fromArray(sa, static_cast<VARTYPE>(vt & VT_TYPEMASK), depth);
     }
     if (vt & VT_BYREF) {
         if (!v.byref)
             return {};
         VARTYPE base = static_cast<VARTYPE>(vt & VT_TYPEMASK);
         if (base == VT_VARIANT)
-            return FromVariant(*v.pvarVal);
+            return fromVariantAt(*v.pvarVal, depth + 1);
         VARIANT copy;
         VariantInit(&copy);
         copy.vt = base;
@@ -149,7 +163,7 @@ Value FromVariant(const VARIANT &v) {
         default:
             return {};
         }
-        return FromVariant(copy);
+        return fromVariantAt(copy, depth + 1);
     }
     switch (vt) {
     case VT_NULL:
@@ -200,6 +214,22 @@ Value FromVariant(const VARIANT &v) {
     default:
         return {};
     }
+}
+
+} // namespace
+
+Value FromVariant(const VARIANT &v) {
+    return fromVariantAt(v, 0);
+}
+
+const VARIANT *FollowReferences(const VARIANT &v) {
+    const VARIANT *at = &v;
+    for (int depth = 0; at->vt == (VT_BYREF | VT_VARIANT); ++depth) {
+        if (depth >= kMaxDepth || at->pvarVal == nullptr)
+            return nullptr;
+        at = at->pvarVal;
+    }
+    return at;
 }
 
 void ToVariant(const std::shared_ptr<Interp> &engine, const Value &value, VARIANT &t) {
