@@ -2,13 +2,15 @@
 
 #include "module_path_seam.h"
 
+#include <string.h>
+
 namespace kestrun::interop {
 
 void ReplaceAll(std::string &s, std::string_view from, std::string_view to) {
     if (from.empty()) {
         return;
     }
-    size_t pos = s.find(from);
+    size_t pos = FindBytes(s, from);
     if (pos == std::string::npos) {
         return;
     }
@@ -19,10 +21,24 @@ void ReplaceAll(std::string &s, std::string_view from, std::string_view to) {
         out.append(s, start, pos - start);
         out.append(to);
         start = pos + from.size();
-        pos = s.find(from, start);
+        pos = FindBytes(s, from, start);
     }
     out.append(s, start, std::string::npos);
     s.swap(out);
+}
+
+size_t FindBytes(std::string_view text, std::string_view needle, size_t from) {
+    if (from > text.size()) {
+        return std::string_view::npos;
+    }
+    if (needle.empty()) {
+        return from;
+    }
+    // glibc's memmem: the two-way algorithm for long needles, a bounded shift table for short.
+    const void *hit =
+        ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return hit == nullptr ? std::string_view::npos
+                          : static_cast<size_t>(static_cast<const char *>(hit) - text.data());
 }
 
 std::string ModuleFolder() {

@@ -10,6 +10,12 @@ namespace kestrun::interop {
 // Inserted text is never searched again. An empty `from` leaves `s` unchanged.
 void ReplaceAll(std::string &s, std::string_view from, std::string_view to);
 
+// Position of the first occurrence of `needle` in `text` at or after `from` (npos when there is
+// none; an empty needle is found at `from`). Linear in the text whatever the needle, unlike
+// std::string_view::find, whose cost is the product of both lengths for a long needle that
+// almost matches everywhere (a marker of a million "a" and one "b" in a text of "a").
+size_t FindBytes(std::string_view text, std::string_view needle, size_t from = 0);
+
 // Folder of the library file itself (not the host program), ending in the path separator.
 std::string ModuleFolder();
 

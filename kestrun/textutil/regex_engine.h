@@ -44,8 +44,9 @@ struct RegexOptions {
     uint64_t replaceGrowthLimit = uint64_t{256} * 1024 * 1024;
     // Wall-clock time for one Find, or for one whole ForEachMatch / Replace loop. Some
     // searches make little backtracking but rescan the text from every start position ("x*z"
-    // over a long run of x takes time with the square of the length); this ends them.
-    uint32_t timeLimitMs = 5000;
+    // over a long run of x takes time with the square of the length); this ends them, soon
+    // enough that no text a host passes keeps an export busy for more than about 2 seconds.
+    uint32_t timeLimitMs = 1500;
 };
 
 enum class RegexStatus {

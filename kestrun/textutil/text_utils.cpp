@@ -2,6 +2,8 @@
 
 #include "regex_engine.h"
 
+#include "kestrun/interop/strings.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -97,12 +99,12 @@ std::string ReplaceMatches(std::string_view text, std::string_view pattern,
 
 std::string ExplodeLength(std::string_view text, std::string_view startMarker,
                           std::string_view endMarker) {
-    const size_t start = text.find(startMarker);
+    const size_t start = interop::FindBytes(text, startMarker);
     if (start == std::string_view::npos) {
         return {};
     }
     const size_t stretch = start + startMarker.size();
-    const size_t end = text.find(endMarker, stretch);
+    const size_t end = interop::FindBytes(text, endMarker, stretch);
     if (end == std::string_view::npos) {
         return {};
     }
