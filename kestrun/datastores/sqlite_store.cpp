@@ -2,6 +2,7 @@
 
 #include "kestrun/datastores/ansi_encoder.h"
 #include "kestrun/interop/codepage.h"
+#include "kestrun/interop/regular_file_seam.h"
 #include "kestrun/interop/strings.h"
 
 #include <charconv>
@@ -136,7 +137,11 @@ OpenOutcome OpenDatabase(std::string_view path) {
         interop::AnsiToUtf8(interop::ResolveLibraryPath(interop::UpToZero(path)));
     // Room for the failure text up front: nothing may throw once SQLite has made a connection.
     out.message.reserve(16 + kOpenFailed.size());
-    const int rc = sqlite3_open_v2(utf8.c_str(), &out.connection, kOpenFlags, nullptr);
+    // SQLite would open a FIFO and then wait on it for ever, or take /dev/zero for an empty
+    // database and write into it; only a regular file (or a new one) is a database.
+    const int rc = platform::IsMissingOrRegularFile(utf8)
+                       ? sqlite3_open_v2(utf8.c_str(), &out.connection, kOpenFlags, nullptr)
+                       : SQLITE_CANTOPEN;
     if (rc == SQLITE_OK) {
         out.ok = true;
         return out;

@@ -34,16 +34,6 @@ bool SettleRegular(int fd) {
     return flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1;
 }
 
-// False when the path exists and is not a regular file; checked before opening so that a device
-// is not even opened (opening some devices has effects of its own).
-bool MissingOrRegular(const std::string &path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return errno == ENOENT;
-    }
-    return S_ISREG(info.st_mode);
-}
-
 std::string FolderOf(const std::string &path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -73,8 +63,18 @@ bool FileHandle::Close() {
     return ::close(std::exchange(fd_, -1)) == 0;
 }
 
+// Checked before opening too, so that a device is not even opened (opening some devices has
+// effects of its own).
+bool IsMissingOrRegularFile(const std::string &localPath) {
+    struct stat info {};
+    if (::stat(localPath.c_str(), &info) != 0) {
+        return errno == ENOENT || errno == ENOTDIR;
+    }
+    return S_ISREG(info.st_mode);
+}
+
 FileHandle OpenRegularForReading(const std::string &localPath) {
-    if (localPath.empty() || !MissingOrRegular(localPath)) {
+    if (localPath.empty() || !IsMissingOrRegularFile(localPath)) {
         return {};
     }
     FileHandle file(OpenNoWait(localPath, O_RDONLY));
@@ -85,7 +85,7 @@ FileHandle OpenRegularForReading(const std::string &localPath) {
 }
 
 FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate) {
-    if (localPath.empty() || !MissingOrRegular(localPath)) {
+    if (localPath.empty() || !IsMissingOrRegularFile(localPath)) {
         return {};
     }
     // No O_TRUNC: the file is emptied only once it is known to be a regular file.

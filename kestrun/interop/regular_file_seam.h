@@ -32,6 +32,11 @@ private:
     int fd_ = -1;
 };
 
+// False when the path names something that exists and is not a regular file (through any
+// symbolic links): a folder, a FIFO, a device, a socket. For components that open files
+// themselves (a database engine, say) and must not be handed one of those.
+bool IsMissingOrRegularFile(const std::string &localPath);
+
 // Opens an existing regular file (through any symbolic links) for reading. Not open when the path
 // names nothing, a folder, a FIFO, a device or a socket; a FIFO is never waited on.
 FileHandle OpenRegularForReading(const std::string &localPath);

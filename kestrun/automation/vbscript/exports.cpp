@@ -70,7 +70,14 @@ int32_t RunFunctionCall(const std::string &script, const std::string &functionNa
     if (rc == 1 && result) {
         VARIANT value;
         ToVariant(outcome.engine, outcome.value, value);
-        VariantClear(result);
+        if (const HRESULT hr = VariantClear(result); FAILED(hr)) {
+            // The variable holds an array the caller has locked (or a value of no known type):
+            // it stays as it is, and the call reports the error instead of dropping it.
+            VariantClear(&value);
+            const int32_t number = hr == DISP_E_ARRAYISLOCKED ? err::ArrayFixed : err::TypeMismatch;
+            errorText = ScriptErrorMessage(ScriptErrorRecord{number, errorDescription(number), 0});
+            return 0;
+        }
         *result = value;
     }
     return rc;
