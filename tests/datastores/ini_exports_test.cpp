@@ -143,6 +143,33 @@ TEST(IniValues, LinksAndTheLibraryFolder) {
     std::filesystem::remove(besideLibrary);
 }
 
+TEST(IniValues, SpecialFilesAreNeitherWaitedOnNorReplaced) {
+    alarm(60); // a FIFO that blocked would end the test here rather than hang the run
+    dstest::TempFolder folder;
+    const std::string fifo = folder / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/null", folder / "device.ini");
+    for (const std::string &file :
+         {fifo, std::string("/dev/zero"), std::string("/dev/null"), folder / "device.ini"}) {
+        EXPECT_EQ(Read("S", "K", "fallback", file), "fallback") << file;
+        EXPECT_EQ(Write("S", "K", "v", file), 0) << file;
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "device.ini"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+
+    // A link whose file does not exist yet, through a relative link in another folder: the file
+    // is made where the links lead, and both links stay.
+    std::filesystem::create_directory(folder / "sub");
+    std::filesystem::create_symlink("../made.ini", folder / "sub/dangling.ini");
+    std::filesystem::create_symlink("sub/dangling.ini", folder / "outer.ini");
+    ASSERT_NE(Write("S", "K", "v", folder / "outer.ini"), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "outer.ini"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "sub/dangling.ini"));
+    EXPECT_EQ(Read("S", "K", "", folder / "made.ini"), "v");
+    alarm(0);
+}
+
 TEST(IniValues, WritersInTwoProcessesKeepEachOthersKeys) {
     dstest::TempFolder folder;
     const std::string file = folder / "p.ini";

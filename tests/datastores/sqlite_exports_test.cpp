@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -262,6 +263,40 @@ TEST(SQLiteReadData, FailuresLeaveTheCallersArray) {
     // Null strings read as empty texts.
     EXPECT_EQ(SQLite_ReadData(&db.handle, nullptr, result.ref(), nullptr), 1);
     EXPECT_EQ(SQLite_Execute(&db.handle, nullptr, nullptr), 1);
+}
+
+TEST(SQLiteReadData, ALockedArrayIsKeptAndTheFailureReported) {
+    // A host iterating over the array (For Each) holds it locked: it cannot be replaced.
+    dstest::TempFolder folder;
+    Database db(folder / "l.db");
+    vbhost::Array result;
+    result.CreateStrings({{1, 0}});
+    result.set({0}, "kept");
+    SAFEARRAY *held = result.get();
+    ASSERT_EQ(SafeArrayLock(held), S_OK);
+    std::string message;
+    EXPECT_EQ(db.Read("select 1, 2", result, &message), 0);
+    EXPECT_EQ(message, Gbk("数组创建失败！"));
+    EXPECT_EQ(result.get(), held);
+    EXPECT_EQ(result.at({0}), "kept");
+    ASSERT_EQ(SafeArrayUnlock(held), S_OK);
+    EXPECT_EQ(db.Read("select 1, 2", result, &message), 1);
+    EXPECT_EQ(result.at({1, 2}), "2");
+}
+
+TEST(SQLiteOpen, OnlyRegularFilesAreDatabases) {
+    alarm(60); // a FIFO that blocked would end the test here rather than hang the run
+    dstest::TempFolder folder;
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder / "dir");
+    for (const std::string &path : {folder / "fifo", std::string("/dev/zero"), folder / "dir"}) {
+        Database db(path);
+        EXPECT_EQ(db.opened, 0) << path;
+        EXPECT_EQ(db.openMessage, "14" + kOpenFailed) << path;
+        EXPECT_EQ(db.Execute("create table t(x)"), 0) << path;
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "fifo"));
+    alarm(0);
 }
 
 TEST(SQLiteReadData, TheLinkedLibraryHasTheExpectedFeatures) {
