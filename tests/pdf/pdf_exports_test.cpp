@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using pdftest::PageMarkers;
 using pdftest::TempFolder;
 using pdftest::WritePdf;
@@ -74,4 +77,72 @@ TEST(CombinePDF, MergesTheCallersFileList) {
     EXPECT_EQ(CombinePDF(files.ref(), nowhere.ref(), error.ref()), 0);
     EXPECT_EQ(error.bytes(), "ERROR:(COM_ERROR)80004005,Unspecified error");
     EXPECT_EQ(CombinePDF(nullptr, nullptr, nullptr), 0);
+}
+
+TEST(GetAnnotationFromPDF, ALockedTableIsKept) {
+    // A host iterating over the table (For Each) holds it locked: it cannot be replaced.
+    TempFolder folder;
+    WritePdf(folder / "review.pdf", {{"p1", {{"Text", "alice", "note"}}}});
+    vbhost::String file((folder / "review.pdf").string());
+    vbhost::Array table;
+    table.CreateStrings({{2, 0}});
+    table.set({1}, "kept");
+    SAFEARRAY *held = table.get();
+    vbhost::String error;
+    ASSERT_EQ(SafeArrayLock(held), S_OK);
+    EXPECT_EQ(GetAnnotationFromPDF(file.ref(), table.ref(), error.ref()), 0);
+    EXPECT_EQ(error.bytes(), Gbk("001-数组创建失败！"));
+    EXPECT_EQ(table.get(), held);
+    EXPECT_EQ(table.at({1}), "kept");
+    ASSERT_EQ(SafeArrayUnlock(held), S_OK);
+    EXPECT_EQ(GetAnnotationFromPDF(file.ref(), table.ref(), error.ref()), 1) << error.bytes();
+    EXPECT_EQ(table.at({1, 1}), "alice");
+}
+
+TEST(CombinePDF, SpecialFilesLinksAndOddArrays) {
+    alarm(60); // a FIFO that blocked would end the test here rather than hang the run
+    TempFolder folder;
+    WritePdf(folder / "a.pdf", {{"a1", {}}});
+    ASSERT_EQ(::mkfifo((folder / "fifo.pdf").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder / "dir.pdf");
+
+    // Sources that are no regular file count as files that do not open.
+    vbhost::Array files;
+    files.CreateStrings({{4, 0}});
+    files.set({0}, (folder / "fifo.pdf").string());
+    files.set({1}, "/dev/zero");
+    files.set({2}, (folder / "dir.pdf").string());
+    files.set({3}, (folder / "a.pdf").string());
+    vbhost::String error;
+
+    // Saved through a relative symbolic link: the file it names is written, the link stays.
+    std::filesystem::create_directory(folder / "out");
+    std::filesystem::create_symlink("../merged.pdf", folder / "out" / "link.pdf");
+    vbhost::String link((folder / "out" / "link.pdf").string());
+    ASSERT_EQ(CombinePDF(files.ref(), link.ref(), error.ref()), 1) << error.bytes();
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "out" / "link.pdf"));
+    EXPECT_EQ(PageMarkers(folder / "merged.pdf"), (std::vector<std::string>{"a1"}));
+
+    // A device, a FIFO or a link to a device is never replaced by a file.
+    std::filesystem::create_symlink("/dev/null", folder / "null.pdf");
+    for (const std::string &target : {std::string("/dev/null"), (folder / "null.pdf").string(),
+                                      (folder / "fifo.pdf").string()}) {
+        vbhost::String output(target);
+        EXPECT_EQ(CombinePDF(files.ref(), output.ref(), error.ref()), 0) << target;
+        EXPECT_EQ(error.bytes(), "ERROR:(COM_ERROR)80004005,Unspecified error");
+    }
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "null.pdf"));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "fifo.pdf"));
+
+    // A list of two dimensions or of Variants holds no usable path: an empty document.
+    vbhost::Array square, variants;
+    square.CreateStrings({{2, 0}, {2, 0}});
+    variants.CreateVariants({{2, 0}});
+    for (vbhost::Array *odd : {&square, &variants}) {
+        vbhost::String output((folder / "odd.pdf").string());
+        EXPECT_EQ(CombinePDF(odd->ref(), output.ref(), error.ref()), 1) << error.bytes();
+        EXPECT_TRUE(pdftest::PassesCheck(folder / "odd.pdf"));
+    }
+    alarm(0);
 }

@@ -74,6 +74,21 @@ TEST(RegexSearchExport, FailureCodes) {
     EXPECT_EQ(m.at({4}), "");
 }
 
+TEST(RegexSearchExport, ALockedArrayIsKept) {
+    // A host iterating over the array (For Each) holds it locked: it cannot be replaced.
+    Array m;
+    m.CreateStrings({{2, 0}});
+    m.set({1}, "kept");
+    SAFEARRAY *held = m.get();
+    ASSERT_EQ(SafeArrayLock(held), S_OK);
+    EXPECT_EQ(Search("ab12", "\\d+", m, -1), -102);
+    EXPECT_EQ(m.get(), held);
+    EXPECT_EQ(m.at({1}), "kept");
+    ASSERT_EQ(SafeArrayUnlock(held), S_OK);
+    EXPECT_EQ(Search("ab12", "\\d+", m, -1), 1);
+    EXPECT_EQ(m.at({1}), "12");
+}
+
 TEST(RegexReplaceExport, CaselessAndDollarRules) {
     EXPECT_EQ(Replace("ABC abc", "abc", "x"), "x x");
     EXPECT_EQ(Replace("k=v; a=b", "(\\w)=(\\w)", "($1)"), "(k); (a)");
@@ -101,6 +116,17 @@ TEST(ExplodeDataExport, LengthOfTheStretch) {
     EXPECT_EQ(Take(ExplodeData(unset.ref(), start.ref(), end.ref())), "");
     EXPECT_EQ(Take(ExplodeData(text.ref(), start.ref(), unset.ref())), "0");
     EXPECT_EQ(Take(ExplodeData(text.ref(), start.ref(), nullptr)), "0");
+}
+
+TEST(ExplodeDataExport, MarkersThatAlmostMatchEverywhere) {
+    // Long markers over a text that repeats their start: the first real occurrence is found.
+    const std::string marker = std::string(3000, 'a') + "b";
+    String text(std::string(20000, 'a') + "b" + std::string(7, 'x') + "ab");
+    String start(marker);
+    String end(std::string(2000, 'x') + "y");
+    String shortEnd("ab");
+    EXPECT_EQ(Take(ExplodeData(text.ref(), start.ref(), shortEnd.ref())), "7");
+    EXPECT_EQ(Take(ExplodeData(text.ref(), start.ref(), end.ref())), "");
 }
 
 TEST(StrCompareExport, ShareOfEqualPositions) {
