@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -151,6 +152,7 @@ TEST(AesFileExports, SourcesThatAreNotRegularFilesGiveTheOpenMessage) {
     // A folder opens for reading on this system but never reads, /dev/zero never ends and a FIFO
     // nobody writes to would block: each is refused as a source that does not open, and the
     // target is left as that failure leaves it (created, empty).
+    alarm(60); // a source that never ends would end the test here rather than hang the run
     ScratchFolder dir;
     fs::create_directory(dir / "folder");
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -169,6 +171,7 @@ TEST(AesFileExports, SourcesThatAreNotRegularFilesGiveTheOpenMessage) {
     EXPECT_EQ(Decrypt(dir / "plain.txt", dir / "fifo", 1), Gbk("解密结果文件不存在！"));
     EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
     EXPECT_EQ(Encrypt(dir / "plain.txt", "/dev/null", 1), Gbk("加密结果文件不存在！"));
+    alarm(0);
 }
 
 TEST(AesFileExports, GbkPaths) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,15 +149,22 @@ TEST(IniValues, SpecialFilesAreNeitherWaitedOnNorReplaced) {
     dstest::TempFolder folder;
     const std::string fifo = folder / "fifo.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::filesystem::create_symlink("/dev/null", folder / "device.ini");
-    for (const std::string &file :
-         {fifo, std::string("/dev/zero"), std::string("/dev/null"), folder / "device.ini"}) {
+    // A private device node (the null device's numbers) rather than /dev/null itself, so that a
+    // fault here could never replace a node the system uses.
+    const std::string node = folder / "node.ini";
+    const bool haveNode = ::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    std::filesystem::create_symlink(node, folder / "device.ini");
+    EXPECT_EQ(Read("S", "K", "fallback", "/dev/zero"), "fallback");
+    for (const std::string &file : {fifo, node, folder / "device.ini"}) {
+        if (file != fifo && !haveNode) {
+            continue;
+        }
         EXPECT_EQ(Read("S", "K", "fallback", file), "fallback") << file;
         EXPECT_EQ(Write("S", "K", "v", file), 0) << file;
     }
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
     EXPECT_TRUE(std::filesystem::is_symlink(folder / "device.ini"));
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_TRUE(!haveNode || std::filesystem::is_character_file(node));
 
     // A link whose file does not exist yet, through a relative link in another folder: the file
     // is made where the links lead, and both links stay.
