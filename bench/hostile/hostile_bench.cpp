@@ -164,6 +164,17 @@ std::vector<Case> Cases() {
              return found;
          },
          [] { return Repeat("word word word word word word."); }, gbkProse},
+        {"Regex_Search rescanning",
+         [](const std::string &in) {
+             RefString text(in);
+             RefString pattern("x*[yz]");
+             SAFEARRAY *matches = nullptr;
+             const auto found =
+                 static_cast<size_t>(Regex_Search(text.ref(), pattern.ref(), &matches, -1));
+             SafeArrayDestroy(matches);
+             return found;
+         },
+         [] { return std::string(kSize, 'x'); }, [] { return Repeat("xxxxxxxxz "); }},
         {"ExplodeData near-miss marker",
          [](const std::string &in) {
              RefString text(in);

@@ -16,7 +16,7 @@ public:
     void Append(std::string &out, std::string_view utf8);
 
 private:
-    GbkEncoder gbk_; // opened at the first non-ASCII text, kept for the rest
+    GbkEncoder gbk_;
 };
 
 } // namespace kestrun::platform

@@ -46,7 +46,7 @@ struct RegexOptions {
     // searches make little backtracking but rescan the text from every start position ("x*z"
     // over a long run of x takes time with the square of the length); this ends them, soon
     // enough that no text a host passes keeps an export busy for more than about 2 seconds.
-    uint32_t timeLimitMs = 1500;
+    uint32_t timeLimitMs = 1000;
 };
 
 enum class RegexStatus {
