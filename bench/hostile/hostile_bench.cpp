@@ -90,6 +90,18 @@ Call RefStringCall(BSTR (*exported)(BSTR *)) {
     };
 }
 
+// Regex_Search with `pattern` and `limit`; gives the status it returns.
+Call Search(const char *pattern, int16_t limit) {
+    return [pattern, limit](const std::string &in) {
+        RefString text(in);
+        RefString expression(pattern);
+        SAFEARRAY *matches = nullptr;
+        const auto status = Regex_Search(text.ref(), expression.ref(), &matches, limit);
+        SafeArrayDestroy(matches);
+        return static_cast<size_t>(status);
+    };
+}
+
 struct Case {
     const char *name;
     Call call;
@@ -153,28 +165,10 @@ std::vector<Case> Cases() {
              return Consume(Regex_Replace(text.ref(), pattern.ref(), format.ref()));
          },
          [] { return Repeat("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!"); }, gbkProse},
-        {"Regex_Search backtracking",
-         [](const std::string &in) {
-             RefString text(in);
-             RefString pattern("(\\w+\\s?)*;");
-             SAFEARRAY *matches = nullptr;
-             const auto found =
-                 static_cast<size_t>(Regex_Search(text.ref(), pattern.ref(), &matches, 0));
-             SafeArrayDestroy(matches);
-             return found;
-         },
+        {"Regex_Search backtracking", Search("(\\w+\\s?)*;", 0),
          [] { return Repeat("word word word word word word."); }, gbkProse},
-        {"Regex_Search rescanning",
-         [](const std::string &in) {
-             RefString text(in);
-             RefString pattern("x*[yz]");
-             SAFEARRAY *matches = nullptr;
-             const auto found =
-                 static_cast<size_t>(Regex_Search(text.ref(), pattern.ref(), &matches, -1));
-             SafeArrayDestroy(matches);
-             return found;
-         },
-         [] { return std::string(kSize, 'x'); }, [] { return Repeat("xxxxxxxxz "); }},
+        {"Regex_Search rescanning", Search("x*[yz]", -1), [] { return std::string(kSize, 'x'); },
+         [] { return Repeat("xxxxxxxxz "); }},
         {"ExplodeData near-miss marker",
          [](const std::string &in) {
              RefString text(in);
