@@ -9,9 +9,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -107,7 +109,29 @@ struct Case {
     Call call;
     std::function<std::string()> worst;
     std::function<std::string()> ordinary;
+    bool inFile = false; // the input is written to a file and the call gets the file's path
 };
+
+// The file an INI case reads and writes, beside the other temporary files of this process.
+std::string IniPath(bool worst) {
+    return "/tmp/kestrun-hostile-" + std::to_string(::getpid()) + (worst ? "-worst" : "-ordinary") +
+           ".ini";
+}
+
+// ReadINIValue or WriteINIValue on the file `path` names.
+Call IniCall(bool write) {
+    return [write](const std::string &path) -> size_t {
+        RefString section("s");
+        RefString key("k");
+        RefString value("new value");
+        RefString file(path);
+        if (write) {
+            return static_cast<size_t>(
+                WriteINIValue(section.ref(), key.ref(), value.ref(), file.ref()));
+        }
+        return Consume(ReadINIValue(section.ref(), key.ref(), value.ref(), file.ref()));
+    };
+}
 
 std::vector<Case> Cases() {
     const auto invalidGbk = [] { return Repeat(kInvalidGbk); };
@@ -169,6 +193,10 @@ std::vector<Case> Cases() {
          [] { return Repeat("word word word word word word."); }, gbkProse},
         {"Regex_Search rescanning", Search("x*[yz]", -1), [] { return std::string(kSize, 'x'); },
          [] { return Repeat("xxxxxxxxz "); }},
+        {"ReadINIValue short lines", IniCall(false), [] { return Repeat("k=v\r\n"); },
+         [] { return Repeat("[section]\r\nkey name=" + kGbkProse + kGbkProse + "\r\n"); }, true},
+        {"WriteINIValue short lines", IniCall(true), [] { return Repeat("k=v\r\n"); },
+         [] { return Repeat("[section]\r\nkey name=" + kGbkProse + kGbkProse + "\r\n"); }, true},
         {"ExplodeData near-miss marker",
          [](const std::string &in) {
              RefString text(in);
@@ -193,8 +221,15 @@ const std::string &Input(const Case &c, bool worst) {
 
 void Run(benchmark::State &state, const Case &c, bool worst) {
     const std::string &input = Input(c, worst);
+    const std::string path = IniPath(worst);
+    if (c.inFile) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << input;
+    }
     for (auto _ : state) {
-        benchmark::DoNotOptimize(c.call(input));
+        benchmark::DoNotOptimize(c.call(c.inFile ? path : input));
+    }
+    if (c.inFile) {
+        std::remove(path.c_str());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }

@@ -1,5 +1,7 @@
 #include "kestrun/datastores/ini_document.h"
 
+#include <algorithm>
+
 #include "kestrun/interop/codepage.h"
 
 namespace kestrun::datastores {
@@ -95,6 +97,10 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
     bool newlineSeen = false;
 
     const std::string_view rest = bytes.substr(doc.bom_.size());
+    // Room for every line up front: growing the vector line by line would move every line held
+    // so far each time, a large part of the cost of a file of millions of short lines.
+    // A few more for the lines a change adds (a section, a key and its length record).
+    doc.lines_.reserve(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')) + 8);
     size_t pos = 0;
     while (pos < rest.size()) {
         const size_t feed = FindLineFeed(rest, pos, doc.encoding_);
@@ -121,10 +127,10 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
 IniDocument::Line IniDocument::Classify(std::string content, std::string terminator,
                                         IniEncoding encoding) {
     Line line;
-    line.text = Decode(content, encoding);
+    const std::u16string decoded = Decode(content, encoding);
     line.content = std::move(content);
     line.terminator = std::move(terminator);
-    const std::u16string_view trimmed = TrimBlanks(line.text);
+    const std::u16string_view trimmed = TrimBlanks(decoded);
     if (trimmed.empty()) {
         line.kind = Kind::Blank;
     } else if (trimmed.front() == u';') {
@@ -135,7 +141,7 @@ IniDocument::Line IniDocument::Classify(std::string content, std::string termina
         line.name = TrimBlanks(inside.substr(0, inside.find(u']')));
     } else {
         line.kind = Kind::Entry;
-        const std::u16string_view text = line.text;
+        const std::u16string_view text = decoded;
         const size_t equals = text.find(u'=');
         line.hasEquals = equals != std::u16string_view::npos;
         line.name = TrimBlanks(text.substr(0, equals));
@@ -200,7 +206,8 @@ std::optional<std::u16string> IniDocument::Find(std::u16string_view section,
         return std::nullopt;
     }
     const Line &line = lines_[*e];
-    return std::u16string(TrimRight(std::u16string_view(line.text).substr(line.valueBegin)));
+    const std::u16string text = Decode(line.content, encoding_);
+    return std::u16string(TrimRight(std::u16string_view(text).substr(line.valueBegin)));
 }
 
 bool IniDocument::Storable(std::u16string_view section, std::u16string_view key,
@@ -228,14 +235,15 @@ bool IniDocument::Set(std::u16string_view section, std::u16string_view key,
     if (s) {
         if (const auto e = FindEntry(*s, key)) {
             Line &line = lines_[*e];
+            const std::u16string old = Decode(line.content, encoding_);
             std::u16string text;
             if (line.hasEquals) {
-                text = std::u16string_view(line.text).substr(0, line.valueBegin);
+                text = std::u16string_view(old).substr(0, line.valueBegin);
                 if (value.empty()) {
                     text = TrimRight(text);
                 }
             } else {
-                text = TrimRight(line.text);
+                text = TrimRight(old);
                 text += u'=';
             }
             text += value;
@@ -275,7 +283,13 @@ bool IniDocument::Set(std::u16string_view section, std::u16string_view key,
 }
 
 std::string IniDocument::Serialize() const {
-    std::string bytes = bom_;
+    size_t size = bom_.size();
+    for (const Line &line : lines_) {
+        size += line.content.size() + line.terminator.size();
+    }
+    std::string bytes;
+    bytes.reserve(size);
+    bytes += bom_;
     for (const Line &line : lines_) {
         bytes += line.content;
         bytes += line.terminator;

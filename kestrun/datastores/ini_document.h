@@ -48,8 +48,7 @@ private:
         std::string terminator; // the line break bytes ("" on a last line without one)
         Kind kind = Kind::Blank;
         std::u16string name;    // section or key name, trimmed
-        std::u16string text;    // decoded content
-        size_t valueBegin = 0;  // in `text`: where the value starts (entries)
+        size_t valueBegin = 0;  // in the decoded content: where the value starts (entries)
         bool hasEquals = false; // entries: whether the line has "="
     };
 
