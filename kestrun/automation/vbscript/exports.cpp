@@ -215,7 +215,11 @@ KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRA
             slot->arguments.reset(SafeArrayCreate(VT_VARIANT, 1, &bound));
             if (!slot->arguments)
                 return 0;
-            for (LONG j = 0; j < static_cast<LONG>(k) && argArray; ++j) {
+            // Fields past the end of the arguments array's rows stay Empty without being looked
+            // up, so that a huge count costs no more than the array it creates.
+            const int64_t fieldEnd = int64_t{interop::DimensionLowerBound(argArray, 1)} +
+                                     interop::DimensionCount(argArray, 1);
+            for (LONG j = 0; j < static_cast<LONG>(k) && j + 1 < fieldEnd; ++j) {
                 interop::UniqueVariant element;
                 if (!interop::GetArrayVariant(argArray, {i, j + 1}, element.get()))
                     continue; // a field the array does not have stays Empty
