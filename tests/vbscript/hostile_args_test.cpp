@@ -86,6 +86,24 @@ TEST_F(VbsHostileArguments, ByReferenceChainsAreFollowedToAFixedDepth) {
     count->vt = VT_EMPTY; // before the array goes: the self-reference is the test's own
 }
 
+TEST_F(VbsHostileArguments, StringArgumentsOfAnyShapeAreReadAsAnsiText) {
+    // A String() array of two dimensions: its elements, in memory order, as GBK text.
+    const char *script = "Function Join2(a, b) : Join2 = Len(a) & \",\" & a & b : End Function";
+    vbhost::String code(script), name("Join2"), error;
+    vbhost::Array args;
+    args.CreateStrings({{1, 0}, {2, 0}});
+    args.set({0, 0}, Gbk("中文"));
+    args.set({0, 1}, "x");
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(RunVBFunction(code.ref(), name.ref(), args.ref(), &result, error.ref()), 1)
+        << error.bytes();
+    ASSERT_EQ(result.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(result.bstrVal)),
+              u"2,\u4E2D\u6587x");
+    VariantClear(&result);
+}
+
 TEST_F(VbsHostileArguments, AResultVariableHoldingALockedArrayIsKept) {
     vbhost::String script(kScript), zero("Zero"), error;
     VARIANT result;

@@ -34,13 +34,23 @@ std::vector<Value> ArgumentsOf(SAFEARRAY *array) {
         return out;
     VARTYPE vt = VT_VARIANT;
     SafeArrayGetVartype(array, &vt);
-    if (vt == VT_BSTR && SafeArrayGetDim(array) == 1) {
-        const LONG lb = interop::DimensionLowerBound(array, 0);
-        const ULONG count = interop::DimensionCount(array, 0);
-        for (ULONG i = 0; i < count; ++i) {
-            auto text = interop::GetArrayString(array, {lb + static_cast<LONG>(i)});
-            out.push_back(Value::str(interop::AnsiToWide(text.value_or(""))));
+    if (vt == VT_BSTR) {
+        // Every dimension, in memory order: the BSTRs hold ANSI bytes, never UTF-16.
+        size_t total = SafeArrayGetDim(array) == 0 ? 0 : 1;
+        for (UINT d = 0; d < SafeArrayGetDim(array); ++d)
+            total *= interop::DimensionCount(array, d);
+        void *data = nullptr;
+        if (total == 0 || FAILED(SafeArrayAccessData(array, &data)))
+            return out;
+        const auto *elements = static_cast<const BSTR *>(data);
+        try {
+            for (size_t i = 0; i < total; ++i)
+                out.push_back(Value::str(interop::AnsiToWide(interop::BstrBytes(elements[i]))));
+        } catch (...) {
+            SafeArrayUnaccessData(array);
+            throw;
         }
+        SafeArrayUnaccessData(array);
         return out;
     }
     VARIANT holder; // borrows the array: never cleared
