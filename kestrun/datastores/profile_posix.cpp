@@ -1,6 +1,6 @@
 // The profile functions on POSIX files: reads take the whole file at once, writes lock the file
 // and replace it through a temporary file and rename().
-#include "kestrun/datastores/profile.h"
+#include "kestrun/datastores/profile_file.h"
 
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/regular_file_seam.h"
@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -209,105 +210,16 @@ template <class Modify> bool UpdateFile(const std::string &path, Modify &&modify
     return false;
 }
 
-uint32_t ParseProfileInt(std::u16string_view text) {
-    text = datastores::TrimBlanks(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == u'-' || text.front() == u'+')) {
-        negative = text.front() == u'-';
-        text.remove_prefix(1);
-    }
-    uint64_t magnitude = 0;
-    for (const char16_t c : text) {
-        if (c < u'0' || c > u'9') {
-            break;
-        }
-        magnitude = magnitude * 10 + static_cast<uint64_t>(c - u'0');
-        if (magnitude > 0xFFFFFFFFu) {
-            magnitude = 0xFFFFFFFFu;
-            break;
-        }
-    }
-    const auto value = static_cast<uint32_t>(magnitude);
-    return negative ? static_cast<uint32_t>(0u - value) : value;
-}
-
-std::u16string_view WithoutTrailingBlanks(std::u16string_view text) {
-    while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 } // namespace
 
-ProfileSnapshot::ProfileSnapshot(std::u16string_view file) : document_(LoadDocument(file)) {}
-
-uint32_t ProfileSnapshot::GetInt(std::u16string_view section, std::u16string_view key,
-                                 int32_t defaultValue) const {
-    std::optional<std::u16string> value;
-    if (document_) {
-        value = document_->Find(section, key);
-    }
-    if (!value || value->empty()) {
-        return static_cast<uint32_t>(defaultValue);
-    }
-    return ParseProfileInt(*value);
+std::optional<IniDocument> LoadProfileDocument(std::u16string_view file) {
+    return LoadDocument(file);
 }
 
-std::u16string ProfileSnapshot::GetString(std::u16string_view section, std::u16string_view key,
-                                          std::u16string_view defaultValue, uint64_t size) const {
-    std::optional<std::u16string> value;
-    if (document_) {
-        value = document_->Find(section, key);
-    }
-    if (size == 0) {
-        return {};
-    }
-    std::u16string text =
-        value ? std::move(*value)
-              : std::u16string(WithoutTrailingBlanks(interop::UpToZero(defaultValue)));
-    if (text.size() > size - 1) {
-        text.resize(static_cast<size_t>(size - 1));
-    }
-    return text;
-}
-
-uint32_t GetPrivateProfileIntW(std::u16string_view section, std::u16string_view key,
-                               int32_t defaultValue, std::u16string_view file) {
-    return ProfileSnapshot(file).GetInt(section, key, defaultValue);
-}
-
-std::u16string GetPrivateProfileStringW(std::u16string_view section, std::u16string_view key,
-                                        std::u16string_view defaultValue, uint64_t size,
-                                        std::u16string_view file) {
-    return ProfileSnapshot(file).GetString(section, key, defaultValue, size);
-}
-
-bool WritePrivateProfileStringW(std::u16string_view section, std::u16string_view key,
-                                std::u16string_view value, std::u16string_view file) {
-    const ProfileEntry entry{key, value};
-    return WritePrivateProfileEntriesW(section, std::span<const ProfileEntry>(&entry, 1), file);
-}
-
-bool WritePrivateProfileEntriesW(std::u16string_view section, std::span<const ProfileEntry> entries,
-                                 std::u16string_view file) {
+bool UpdateProfileDocument(std::u16string_view file,
+                           const std::function<bool(IniDocument &)> &modify) {
     const std::string path = NativePath(file);
-    if (path.empty()) {
-        return false;
-    }
-    for (const auto &[key, value] : entries) {
-        if (!IniDocument::Storable(section, key, value)) {
-            return false; // refused before the file is touched
-        }
-    }
-    return UpdateFile(path, [&](IniDocument &document) {
-        for (const auto &[key, value] : entries) {
-            if (!document.Set(section, key, value)) {
-                return false;
-            }
-        }
-        return true;
-    });
+    return !path.empty() && UpdateFile(path, modify);
 }
 
 } // namespace kestrun::platform

@@ -3,10 +3,7 @@
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/regular_file_seam.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 namespace kestrun::imaging::files {
 
@@ -23,8 +20,7 @@ bool Exists(std::string_view ansiPath) {
     if (local.empty()) {
         return false;
     }
-    struct stat st {};
-    return ::stat(local.c_str(), &st) == 0;
+    return platform::PathExists(local);
 }
 
 std::optional<std::string> ReadAll(const std::string &localPath, size_t maxBytes) {
@@ -35,17 +31,14 @@ std::optional<std::string> ReadAll(const std::string &localPath, size_t maxBytes
     if (!fd) {
         return std::nullopt;
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || static_cast<uint64_t>(st.st_size) > maxBytes) {
+    const std::optional<uint64_t> size = platform::FileSize(fd);
+    if (!size || *size > maxBytes) {
         return std::nullopt;
     }
-    std::string content(static_cast<size_t>(st.st_size), '\0');
+    std::string content(static_cast<size_t>(*size), '\0');
     size_t done = 0;
     while (done < content.size()) {
-        const ssize_t n = ::read(fd.get(), content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const long n = platform::ReadSome(fd, content.data() + done, content.size() - done);
         if (n <= 0) {
             break; // the file shrank or failed: keep what was read
         }
@@ -66,26 +59,14 @@ bool Writer::Write(std::string_view bytes) {
     if (fd_ < 0) {
         return false;
     }
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
+    return platform::WriteAllTo(fd_, bytes);
 }
 
 bool Writer::Close() {
     if (fd_ < 0) {
         return true;
     }
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0;
+    return platform::FileHandle(std::exchange(fd_, -1)).Close();
 }
 
 bool WriteAll(const std::string &localPath, std::string_view bytes) {
@@ -98,9 +79,7 @@ bool WriteAll(const std::string &localPath, std::string_view bytes) {
 }
 
 void Remove(const std::string &localPath) {
-    if (!localPath.empty()) {
-        ::unlink(localPath.c_str());
-    }
+    platform::RemoveFile(localPath);
 }
 
 } // namespace kestrun::imaging::files

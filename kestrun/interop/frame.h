@@ -6,15 +6,21 @@
 // GuardString or Guard.
 #pragma once
 
+#include "kestrun.h"
 #include "kestrun/interop/boundary.h"
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/errors.h"
 #include "kestrun/interop/result_buffer.h"
 #include "kestrun/interop/strings.h"
 
-// Exports: C linkage, unmangled, visible. On 32-bit Windows these would be __stdcall.
+// Exports: C linkage, unmangled; visible through the version script on Linux and through the
+// module definition file on Windows (which also strips the __stdcall decoration of KESTRUN_CALL,
+// defined in kestrun.h).
+#ifdef _WIN32
+#define KESTRUN_EXPORT extern "C"
+#else
 #define KESTRUN_EXPORT extern "C" __attribute__((visibility("default")))
-#define KESTRUN_CALL
+#endif
 
 namespace kestrun::interop {
 

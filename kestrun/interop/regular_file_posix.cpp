@@ -63,6 +63,45 @@ bool FileHandle::Close() {
     return ::close(std::exchange(fd_, -1)) == 0;
 }
 
+std::optional<uint64_t> FileSize(const FileHandle &file) {
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(info.st_size);
+}
+
+long ReadSome(const FileHandle &file, char *buffer, size_t size) {
+    ssize_t n;
+    do {
+        n = ::read(file.get(), buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
+bool WriteAllTo(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool PathExists(const std::string &localPath) {
+    struct stat info {};
+    return !localPath.empty() && ::stat(localPath.c_str(), &info) == 0;
+}
+
+bool RemoveFile(const std::string &localPath) {
+    return !localPath.empty() && ::unlink(localPath.c_str()) == 0;
+}
+
 // Checked before opening too, so that a device is not even opened (opening some devices has
 // effects of its own).
 bool IsMissingOrRegularFile(const std::string &localPath) {

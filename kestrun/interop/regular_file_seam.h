@@ -5,8 +5,11 @@
 // symbolic links that lead to it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kestrun::platform {
 
@@ -31,6 +34,21 @@ public:
 private:
     int fd_ = -1;
 };
+
+// The size of the open file; nullopt when it cannot be read.
+std::optional<uint64_t> FileSize(const FileHandle &file);
+
+// Reads up to `size` bytes; the count read, 0 at the end, -1 on an error.
+long ReadSome(const FileHandle &file, char *buffer, size_t size);
+
+// Writes all of `bytes` to a descriptor; false on an error.
+bool WriteAllTo(int fd, std::string_view bytes);
+
+// True when the path names anything at all.
+bool PathExists(const std::string &localPath);
+
+// Removes a file; false when it could not be removed.
+bool RemoveFile(const std::string &localPath);
 
 // False when the path names something that exists and is not a regular file (through any
 // symbolic links): a folder, a FIFO, a device, a socket. For components that open files

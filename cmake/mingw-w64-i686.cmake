@@ -1,0 +1,4 @@
+# Cross compiling for 32-bit Windows with MinGW-w64 (Debian's g++-mingw-w64-i686-posix).
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(KESTRUN_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -1,0 +1,254 @@
+#!/usr/bin/env bash
+# Builds the third-party static libraries Kestrun.dll links, for 32-bit and/or 64-bit Windows,
+# from Debian's own source packages (apt-get source) with the MinGW-w64 cross compilers.
+#
+#   tools/build-windows-deps.sh [i686|x86_64|all]    (default: all)
+#
+# Prints the prefix of each target on its last line ("prefix <target> <dir>"). Prefixes live in
+# KESTRUN_WINDOWS_DEPS_CACHE (default ~/.cache/kestrun-windows-deps), one per target and set of
+# source versions, so later runs reuse them. zlib comes ready-built from libz-mingw-w64-dev.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+CACHE=${KESTRUN_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrun-windows-deps}
+JOBS=${JOBS:-2}
+PACKAGES=(sqlite3 pcre2 qrencode lodepng libjpeg-turbo giflib qpdf googletest)
+
+case "${1:-all}" in
+all) TARGETS=(i686 x86_64) ;;
+i686 | x86_64) TARGETS=("$1") ;;
+*)
+    echo "usage: $0 [i686|x86_64|all]" >&2
+    exit 2
+    ;;
+esac
+
+log() { echo "[windows-deps] $*"; }
+
+# apt works on a private state folder holding deb-src entries for the release this machine runs;
+# the system's own sources and lists stay untouched.
+APT_STATE=$CACHE/apt
+mkdir -p "$APT_STATE/lists/partial" "$APT_STATE/parts" "$CACHE/sources"
+CODENAME=$(. /etc/os-release && echo "$VERSION_CODENAME")
+{
+    echo "deb-src http://deb.debian.org/debian $CODENAME main"
+    echo "deb-src http://deb.debian.org/debian $CODENAME-updates main"
+    echo "deb-src http://deb.debian.org/debian-security $CODENAME-security main"
+} >"$APT_STATE/sources.list"
+APT_OPTS=(-o "Dir::Etc::SourceList=$APT_STATE/sources.list" -o "Dir::Etc::SourceParts=$APT_STATE/parts"
+    -o "Dir::State::Lists=$APT_STATE/lists" -o "Debug::NoLocking=1")
+
+# Candidate versions of a source package, newest first.
+versions_of() {
+    apt-cache "${APT_OPTS[@]}" showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -rV -u
+}
+
+declare -A SRC_VERSION=()
+RESOLVED=0
+resolve_versions() {
+    if ! apt-get "${APT_OPTS[@]}" -q update >"$APT_STATE/update.log" 2>&1; then
+        log "apt-get update of the source lists failed (see $APT_STATE/update.log)"
+    fi
+    local pkg v
+    for pkg in "${PACKAGES[@]}"; do
+        v=$(versions_of "$pkg" | head -n1)
+        if [ -z "$v" ]; then
+            log "no source package $pkg known to apt"
+            exit 1
+        fi
+        SRC_VERSION[$pkg]=$v
+    done
+    RESOLVED=1
+}
+
+# Unpacks the sources of PKG into $CACHE/sources/PKG-<version> and prints that folder. Tries the
+# newest version, then older ones; when no complete source package downloads, unpacks the
+# newest original tarball that did.
+fetch() {
+    local pkg=$1 dir v upstream orig="" orig_v="" found work
+    for v in $(versions_of "$pkg"); do
+        # No epoch in folder names: make cannot handle a colon in a path.
+        dir=$CACHE/sources/$pkg-${v#*:}
+        if [ -f "$dir/.unpacked" ]; then
+            echo "$dir"
+            return
+        fi
+        work=$CACHE/sources/download-$pkg-${v#*:}
+        rm -rf "$work" "$dir"
+        mkdir -p "$work"
+        if (cd "$work" && apt-get "${APT_OPTS[@]}" -q source --download-only "$pkg=$v" \
+            >"$work/apt.log" 2>&1); then
+            [ "$v" = "${SRC_VERSION[$pkg]}" ] ||
+                log "$pkg: using $v (the sources of ${SRC_VERSION[$pkg]} are not on the mirror)" >&2
+            (cd "$work" && dpkg-source --no-check -x ./*.dsc "$dir" >/dev/null)
+            touch "$dir/.unpacked"
+            echo "$dir"
+            return
+        fi
+        log "$pkg $v: sources not (all) on the mirror, trying an older version" >&2
+        upstream=${v#*:}
+        upstream=${upstream%-*}
+        found=$(find "$work" -maxdepth 1 -name "${pkg}_${upstream}.orig.tar.*" ! -name '*.asc' | head -n1)
+        if [ -z "$orig" ] && [ -n "$found" ]; then
+            orig=$found
+            orig_v=$v
+        fi
+    done
+    if [ -n "$orig" ]; then
+        log "$pkg $orig_v: no complete source package on the mirror; using the original tarball alone" >&2
+        dir=$CACHE/sources/$pkg-${orig_v#*:}
+        mkdir -p "$dir"
+        tar -xf "$orig" -C "$dir" --strip-components=1
+        touch "$dir/.unpacked"
+        echo "$dir"
+        return
+    fi
+    log "$pkg: no version of the sources could be fetched" >&2
+    exit 1
+}
+
+cmake_lib() { # SOURCE BUILD [cmake options...]
+    local src=$1 bld=$2
+    shift 2
+    cmake -S "$src" -B "$bld" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-$TARGET.cmake" -DKESTRUN_WINDOWS_DEPS="$PREFIX" \
+        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF "$@" >"$bld.configure.log"
+    nice -n 10 cmake --build "$bld" -j"$JOBS" >"$bld.build.log"
+    cmake --install "$bld" >"$bld.install.log"
+}
+
+archive() { # NAME OBJECTS...
+    local name=$1
+    shift
+    mkdir -p "$PREFIX/lib"
+    rm -f "$PREFIX/lib/lib$name.a"
+    "$TRIPLE-gcc-ar-posix" rcs "$PREFIX/lib/lib$name.a" "$@"
+}
+
+pc_file() { # NAME VERSION LIBS [CFLAGS]
+    mkdir -p "$PREFIX/lib/pkgconfig"
+    cat >"$PREFIX/lib/pkgconfig/$1.pc" <<EOF
+prefix=$PREFIX
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: $1
+Description: $1 (static, cross-built from the Debian sources)
+Version: $2
+Libs: -L\${libdir} $3
+Cflags: -I\${includedir} ${4:-}
+EOF
+}
+
+build_sqlite3() {
+    local src=$1 bld=$2 up
+    up=${SRC_VERSION[sqlite3]%-*}
+    # The amalgamation is generated with host tools (tclsh, lemon), then cross-compiled.
+    mkdir -p "$bld/gen"
+    (cd "$bld/gen" && "$src/configure" --disable-tcl >/dev/null && nice -n 10 make sqlite3.c >/dev/null)
+    nice -n 10 "$CC" -O2 -c "$bld/gen/sqlite3.c" -o "$bld/sqlite3.o" -DSQLITE_THREADSAFE=1 \
+        -DSQLITE_ENABLE_COLUMN_METADATA -DSQLITE_ENABLE_FTS5 -DSQLITE_ENABLE_JSON1 \
+        -DSQLITE_ENABLE_RTREE -DSQLITE_USE_URI=1 -DSQLITE_OMIT_LOAD_EXTENSION
+    archive sqlite3 "$bld/sqlite3.o"
+    mkdir -p "$PREFIX/include"
+    cp "$bld/gen/sqlite3.h" "$src/src/sqlite3ext.h" "$PREFIX/include/" 2>/dev/null ||
+        cp "$bld/gen/sqlite3.h" "$PREFIX/include/"
+    pc_file sqlite3 "$up" "-lsqlite3"
+}
+
+build_pcre2() {
+    cmake_lib "$1" "$2" -DPCRE2_BUILD_PCRE2_8=ON -DPCRE2_BUILD_PCRE2_16=ON -DPCRE2_SUPPORT_JIT=ON \
+        -DPCRE2_BUILD_PCRE2GREP=OFF -DPCRE2_BUILD_TESTS=OFF -DPCRE2_SUPPORT_LIBBZ2=OFF \
+        -DPCRE2_SUPPORT_LIBZ=OFF -DPCRE2_SUPPORT_LIBEDIT=OFF -DPCRE2_SUPPORT_LIBREADLINE=OFF
+    local up=${SRC_VERSION[pcre2]%-*}
+    pc_file libpcre2-8 "$up" "-lpcre2-8" "-DPCRE2_STATIC"
+    pc_file libpcre2-16 "$up" "-lpcre2-16" "-DPCRE2_STATIC"
+}
+
+build_qrencode() {
+    cmake_lib "$1" "$2" -DWITH_TOOLS=OFF -DWITH_TESTS=OFF
+    pc_file libqrencode "${SRC_VERSION[qrencode]%-*}" "-lqrencode"
+}
+
+build_lodepng() {
+    nice -n 10 "$CXX" -O2 -c "$1/lodepng.cpp" -o "$2/lodepng.o"
+    archive lodepng "$2/lodepng.o"
+    mkdir -p "$PREFIX/include"
+    cp "$1/lodepng.h" "$PREFIX/include/"
+}
+
+build_libjpeg_turbo() {
+    cmake_lib "$1" "$2" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF
+}
+
+build_giflib() {
+    local f objs=()
+    for f in dgif_lib egif_lib gifalloc gif_err gif_font gif_hash openbsd-reallocarray quantize; do
+        nice -n 10 "$CC" -O2 -c "$1/$f.c" -o "$2/$f.o"
+        objs+=("$2/$f.o")
+    done
+    archive gif "${objs[@]}"
+    mkdir -p "$PREFIX/include"
+    cp "$1/gif_lib.h" "$PREFIX/include/"
+}
+
+build_qpdf() {
+    # qpdf 11.3 uses the fixed-width integer types in a header without including <cstdint>;
+    # MinGW's standard headers do not bring it in indirectly.
+    local h
+    for h in "$1"/libqpdf/qpdf/*.hh "$1"/include/qpdf/*.hh; do
+        if grep -qE '\b(u?int(8|16|32|64)_t)\b' "$h" && ! grep -q '<cstdint>' "$h"; then
+            sed -i '0,/^#include/s//#include <cstdint>\n#include/' "$h"
+        fi
+    done
+    cmake_lib "$1" "$2" -DBUILD_STATIC_LIBS=ON -DUSE_IMPLICIT_CRYPTO=OFF -DREQUIRE_CRYPTO_NATIVE=ON \
+        -DBUILD_DOC=OFF -DINSTALL_EXAMPLES=OFF -DINSTALL_MANUAL=OFF -DZLIB_USE_STATIC_LIBS=ON
+}
+
+build_googletest() {
+    cmake_lib "$1" "$2" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON -Dgtest_force_shared_crt=ON
+}
+
+for TARGET in "${TARGETS[@]}"; do
+    TRIPLE=$TARGET-w64-mingw32
+    CC=$TRIPLE-gcc-posix
+    CXX=$TRIPLE-g++-posix
+    for tool in "$CC" "$CXX"; do
+        command -v "$tool" >/dev/null || {
+            log "$tool missing: apt-get install g++-mingw-w64-${TARGET/_/-}-posix"
+            exit 1
+        }
+    done
+    [ -f "/usr/$TRIPLE/lib/libz.a" ] || {
+        log "zlib for $TRIPLE missing: apt-get install libz-mingw-w64-dev"
+        exit 1
+    }
+    [ "$RESOLVED" = 1 ] || resolve_versions
+    key=$(
+        for pkg in "${PACKAGES[@]}"; do echo "$pkg ${SRC_VERSION[$pkg]}"; done
+        cat "$0" "$ROOT/cmake/mingw-w64.cmake" "$ROOT/cmake/mingw-w64-$TARGET.cmake"
+        "$CXX" --version | head -n1
+    )
+    PREFIX=$CACHE/$TARGET-$(echo "$key" | sha256sum | cut -c1-16)
+    mkdir -p "$PREFIX/.built" "$PREFIX/.build"
+    for pkg in "${PACKAGES[@]}"; do
+        stamp=$PREFIX/.built/$pkg
+        if [ -f "$stamp" ]; then
+            log "$TARGET: $pkg $(cat "$stamp") cached"
+            continue
+        fi
+        src=$(fetch "$pkg")
+        bld=$PREFIX/.build/$pkg
+        rm -rf "$bld"
+        mkdir -p "$bld"
+        log "$TARGET: building $pkg from $(basename "$src")"
+        start=$SECONDS
+        "build_${pkg//-/_}" "$src" "$bld"
+        basename "$src" >"$stamp"
+        rm -rf "$bld"
+        log "$TARGET: $pkg done in $((SECONDS - start)) s"
+    done
+    for pkg in "${PACKAGES[@]}"; do echo "$pkg $(cat "$PREFIX/.built/$pkg")"; done >"$PREFIX/versions.txt"
+    echo "prefix $TARGET $PREFIX"
+done
