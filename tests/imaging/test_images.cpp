@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 #include <gif_lib.h>
@@ -14,11 +15,27 @@
 namespace imaging_test {
 
 ScratchDir::ScratchDir() {
+#ifdef _WIN32
+    // No mkdtemp on Windows: a new folder with a random name in the temporary folder.
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0;; ++attempt) {
+        const std::filesystem::path candidate =
+            base / ("kestrun-imaging-" + std::to_string(std::random_device{}()));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate.string();
+            return;
+        }
+        if (attempt > 100) {
+            throw std::runtime_error("no scratch folder");
+        }
+    }
+#else
     std::string pattern = "/tmp/kestrun-imaging-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
     path_ = pattern;
+#endif
 }
 
 ScratchDir::~ScratchDir() {

@@ -1,6 +1,10 @@
 #include "vbhost.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 #include <stdexcept>
 #include <vector>
 
@@ -80,6 +84,37 @@ void Array::set(std::initializer_list<long> indices, std::string_view bytes) {
 
 namespace {
 
+#ifdef _WIN32
+// Windows: through UTF-16 with the system's converters for the two fixed code pages.
+std::string Convert(UINT to, UINT from, std::string_view in) {
+    if (in.empty()) {
+        return {};
+    }
+    std::wstring wide(in.size() + 1, L'\0');
+    const int units =
+        MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()),
+                            wide.data(), static_cast<int>(wide.size()));
+    std::string out(in.size() * 4 + 4, '\0');
+    const int bytes = units <= 0
+                          ? 0
+                          : WideCharToMultiByte(to, 0, wide.data(), units, out.data(),
+                                                static_cast<int>(out.size()), nullptr, nullptr);
+    if (bytes <= 0) {
+        throw std::runtime_error("test text not convertible");
+    }
+    out.resize(static_cast<size_t>(bytes));
+    return out;
+}
+
+} // namespace
+
+std::string Gbk(std::string_view utf8) {
+    return Convert(936, CP_UTF8, utf8);
+}
+std::string Utf8(std::string_view gbk) {
+    return Convert(CP_UTF8, 936, gbk);
+}
+#else
 std::string Convert(const char *to, const char *from, std::string_view in) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
@@ -107,5 +142,6 @@ std::string Gbk(std::string_view utf8) {
 std::string Utf8(std::string_view gbk) {
     return Convert("UTF-8", "CP936", gbk);
 }
+#endif
 
 } // namespace vbhost
