@@ -1,12 +1,14 @@
-// The profile files on Windows: wide-character paths; a write locks the file, writes the new
-// contents to a temporary file in the same folder and puts it in place with ReplaceFileW (or
-// MoveFileExW for a file this write created), so readers always see a complete file.
+// The profile files on Windows: wide-character paths; a write takes the writers' turn for the
+// file, writes the new contents to a temporary file in the same folder and puts it in place with
+// ReplaceFileW (or MoveFileExW where that cannot replace), so readers always see a complete file.
 #include "kestrun/datastores/profile_file.h"
 
 #include "kestrun/interop/codepage.h"
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -68,16 +70,45 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
     return true;
 }
 
-bool SameFile(HANDLE held, const std::wstring &path) {
-    const UniqueHandle current = Own(CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    BY_HANDLE_FILE_INFORMATION a{};
-    BY_HANDLE_FILE_INFORMATION b{};
-    return current && GetFileInformationByHandle(held, &a) &&
-           GetFileInformationByHandle(current.get(), &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-}
+// Writers of one file, in this process and in others, take turns through a named mutex whose
+// name comes from the file's full path (mutex names cannot hold the path itself). The file
+// stays closed while it is replaced, which every file system allows.
+class WriterTurn {
+public:
+    explicit WriterTurn(const std::wstring &path) {
+        std::wstring full(32768, L'\0');
+        const DWORD length =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        full.resize(length > 0 && length < full.size() ? length : 0);
+        if (full.empty()) {
+            full = path;
+        }
+        CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+        uint64_t hash = 14695981039346656037ull; // FNV-1a over the UTF-16 units
+        for (const wchar_t c : full) {
+            hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+        }
+        wchar_t name[64];
+        swprintf(name, 64, L"Local\\KestrunProfile-%016llx", static_cast<unsigned long long>(hash));
+        mutex_ = Own(CreateMutexW(nullptr, FALSE, name));
+        if (mutex_) {
+            const DWORD wait = WaitForSingleObject(mutex_.get(), INFINITE);
+            held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        }
+    }
+    ~WriterTurn() {
+        if (held_) {
+            ReleaseMutex(mutex_.get());
+        }
+    }
+    WriterTurn(const WriterTurn &) = delete;
+    WriterTurn &operator=(const WriterTurn &) = delete;
+    bool held() const { return held_; }
+
+private:
+    UniqueHandle mutex_;
+    bool held_ = false;
+};
 
 std::wstring FolderOf(const std::wstring &path) {
     const size_t slash = path.find_last_of(L"\\/");
@@ -132,53 +163,29 @@ bool UpdateProfileDocument(std::u16string_view file,
     if (path.empty()) {
         return false;
     }
-    // Writers retry when the file they locked was replaced while they waited for the lock.
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        bool created = false;
-        // Opened for writing so that a file the caller may not write is refused.
-        UniqueHandle h = Own(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!h) {
-            if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-                return false;
-            }
-            h = Own(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!h) {
-                if (GetLastError() == ERROR_FILE_EXISTS) {
-                    continue;
-                }
-                return false;
-            }
-            created = true;
-        }
-        const auto fail = [&] {
-            if (created) {
-                DeleteFileW(path.c_str()); // the empty file this call made for its lock
-            }
-            return false;
-        };
-        // The lock covers one byte far beyond any content, so readers are never blocked.
-        OVERLAPPED at{};
-        at.Offset = 0xFFFFFFFEu;
-        at.OffsetHigh = 0x7FFFFFFFu;
-        if (!LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
-            return fail();
-        }
-        if (!SameFile(h.get(), path)) {
-            continue; // another writer replaced (or removed) it meanwhile: start again
-        }
-        std::string bytes;
-        if (GetFileType(h.get()) != FILE_TYPE_DISK || !ReadAll(h.get(), bytes)) {
-            return fail();
-        }
-        IniDocument document = IniDocument::Parse(bytes);
-        if (!modify(document) || !ReplaceContents(path, document.Serialize(), created)) {
-            return fail();
-        }
-        return true;
+    const WriterTurn turn(path);
+    if (!turn.held()) {
+        return false;
     }
-    return false;
+    std::string bytes;
+    bool created = false;
+    {
+        // Opened for writing so that a file the caller may not write is refused.
+        const UniqueHandle h =
+            Own(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (h) {
+            if (GetFileType(h.get()) != FILE_TYPE_DISK || !ReadAll(h.get(), bytes)) {
+                return false;
+            }
+        } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+            created = true;
+        } else {
+            return false;
+        }
+    }
+    IniDocument document = IniDocument::Parse(bytes);
+    return modify(document) && ReplaceContents(path, document.Serialize(), created);
 }
 
 } // namespace kestrun::platform

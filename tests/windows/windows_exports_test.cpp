@@ -1,0 +1,200 @@
+// Kestrun.dll as a Windows program loads it: the system's OLE Automation, the ANSI code page 936,
+// wide-character paths, file identity from the volume and file index, profile files, SQLite,
+// the module folder, and the answers of exports this build does not carry.
+#include "vbhost.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace {
+
+namespace fs = std::filesystem;
+using vbhost::Gbk;
+using vbhost::String;
+using vbhost::Take;
+using vbhost::TakeText;
+
+fs::path Utf8Path(std::string_view utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A private folder whose name has Chinese characters, removed afterwards.
+class Folder {
+public:
+    Folder() {
+        path_ = fs::temp_directory_path() /
+                Utf8Path("kestrun-中文-" + std::to_string(std::random_device{}()));
+        fs::create_directories(path_);
+    }
+    ~Folder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+    // The path of `utf8Name` inside the folder, as code page 936 bytes.
+    std::string Ansi(std::string_view utf8Name) const {
+        const fs::path p = path_ / Utf8Path(utf8Name);
+        const std::u8string u8 = p.u8string();
+        return Gbk(std::string(u8.begin(), u8.end()));
+    }
+    fs::path Path(std::string_view utf8Name) const { return path_ / Utf8Path(utf8Name); }
+
+private:
+    fs::path path_;
+};
+
+std::string ReadAll(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path &path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(WindowsFrame, SystemAutomationTypes) {
+    EXPECT_EQ(GetACP(), 936u) << "run with LANG=zh_CN.UTF-8 (locale-gen zh_CN.UTF-8)";
+    // A String result is a system BSTR over the bytes, with the byte count before the data.
+    BSTR b = Base64Decode_GB("5Lit");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(SysStringByteLen(b), 3u);
+    EXPECT_EQ(reinterpret_cast<const uint32_t *>(b)[-1], 3u);
+    SysFreeString(b);
+
+    // Arrays come from oleaut32 and are destroyed by it.
+    String text(Gbk("甲1乙22丙333"));
+    String pattern("\\d+");
+    vbhost::Array matches;
+    EXPECT_EQ(Regex_Search(text.ref(), pattern.ref(), matches.ref(), 10), 1);
+    ASSERT_NE(matches.get(), nullptr);
+    EXPECT_EQ(matches.count(0), 4u);
+    EXPECT_EQ(matches.at({3}), "333");
+    VARTYPE vt = VT_EMPTY;
+    EXPECT_EQ(SafeArrayGetVartype(matches.get(), &vt), S_OK);
+    EXPECT_EQ(vt, VT_BSTR);
+}
+
+TEST(WindowsCodePage, RoundTripsThroughCodePage936) {
+    const std::string chinese = Gbk("中文，测试！");
+    EXPECT_EQ(TakeText(Base64Encode_UTF8(Gbk("中文").c_str())), "5Lit5paH");
+    EXPECT_EQ(TakeText(Base64Decode_UTF8("5Lit5paH")), Gbk("中文"));
+    EXPECT_EQ(TakeText(Base64Decode_GB(TakeText(Base64Encode_GB(chinese.c_str())).c_str())),
+              chinese);
+    EXPECT_EQ(TakeText(UrlDecode_UTF8(TakeText(UrlEncode_UTF8(chinese.c_str())).c_str())), chinese);
+    // A character code page 936 lacks becomes one "?", also when it takes a surrogate pair.
+    EXPECT_EQ(TakeText(UrlDecode_UTF8("a%F0%9F%98%80b")), "a?b");
+    EXPECT_EQ(TakeText(UrlDecode_UTF8("%ED%95%9C")), "?"); // a Hangul syllable
+    // A byte that is not code page 936 becomes "?" (in UTF-8: 3F).
+    EXPECT_EQ(TakeText(Base64Encode_UTF8("\x81")), "Pw==");
+    EXPECT_EQ(TakeText(Base64Encode_UTF8("a\xFF"
+                                         "b")),
+              "YT9i");
+}
+
+TEST(WindowsFiles, CipherFilesUseWidePathsAndFileIdentity) {
+    Folder dir;
+    WriteAll(dir.Path("明文.txt"), "hello");
+    const std::string source = dir.Ansi("明文.txt");
+    const std::string target = dir.Ansi("密文.bin");
+    EXPECT_EQ(TakeText(AESEncryptTxtFile_GB(source.c_str(), target.c_str(), "k", "i", 1)), "OK");
+    EXPECT_EQ(fs::file_size(dir.Path("密文.bin")), 16u);
+
+    // The same file under another spelling or a hard link is refused and left alone.
+    ASSERT_TRUE(
+        CreateHardLinkW(dir.Path("硬链接.txt").c_str(), dir.Path("明文.txt").c_str(), nullptr));
+    const std::string refused = Gbk("待加密文件打开失败！");
+    for (const std::string &other :
+         {source, dir.Ansi("硬链接.txt"), dir.Ansi("./明文.txt"), dir.Ansi("明文.TXT")}) {
+        EXPECT_EQ(TakeText(AESEncryptTxtFile_GB(source.c_str(), other.c_str(), "k", "i", 1)),
+                  refused)
+            << other;
+    }
+    EXPECT_EQ(ReadAll(dir.Path("明文.txt")), "hello");
+}
+
+TEST(WindowsProfiles, IniValuesWithWidePathsAndBesideTheLibrary) {
+    Folder dir;
+    String section(Gbk("设置"));
+    String key(Gbk("名字"));
+    String value(Gbk("张三"));
+    String file(dir.Ansi("配置.ini"));
+    String none("");
+    EXPECT_NE(WriteINIValue(section.ref(), key.ref(), value.ref(), file.ref()), 0);
+    EXPECT_EQ(TakeText(ReadINIValue(section.ref(), key.ref(), none.ref(), file.ref())),
+              Gbk("张三"));
+    String other("x");
+    String second("y");
+    EXPECT_NE(WriteINIValue(section.ref(), other.ref(), second.ref(), file.ref()), 0);
+    EXPECT_EQ(TakeText(ReadINIValue(section.ref(), key.ref(), none.ref(), file.ref())),
+              Gbk("张三"));
+    // No temporary file is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path("")), fs::directory_iterator()), 1);
+
+    // A bare file name is the file beside Kestrun.dll.
+    wchar_t module[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(GetModuleHandleW(L"Kestrun.dll"), module, MAX_PATH), 0u);
+    const fs::path beside = fs::path(module).parent_path() /
+                            ("kestrun-" + std::to_string(GetCurrentProcessId()) + ".ini");
+    String bare(beside.filename().string());
+    EXPECT_NE(WriteINIValue(section.ref(), key.ref(), value.ref(), bare.ref()), 0);
+    EXPECT_TRUE(fs::exists(beside));
+    fs::remove(beside);
+}
+
+TEST(WindowsSqlite, OpenWriteAndReadWithAChinesePath) {
+    Folder dir;
+    intptr_t handle = 0;
+    String path(dir.Ansi("数据.db"));
+    String message;
+    ASSERT_EQ(SQLite_Open(&handle, path.ref(), message.ref()), 1) << message.bytes();
+    EXPECT_NE(handle, 0);
+    String sql(Gbk("CREATE TABLE t(a TEXT); INSERT INTO t VALUES('你好');"));
+    EXPECT_EQ(SQLite_Execute(&handle, sql.ref(), message.ref()), 1) << message.bytes();
+    String query("SELECT a FROM t");
+    vbhost::Array rows;
+    EXPECT_EQ(SQLite_ReadData(&handle, query.ref(), rows.ref(), message.ref()), 1);
+    EXPECT_EQ(rows.at({1, 1}), Gbk("你好"));
+    EXPECT_EQ(SQLite_Close(&handle), 1);
+    EXPECT_TRUE(fs::exists(dir.Path("数据.db")));
+}
+
+TEST(WindowsImages, QrCodeAndConversionWithWidePaths) {
+    Folder dir;
+    String text(Gbk("二维码"));
+    String bmp(dir.Ansi("码.bmp"));
+    EXPECT_EQ(TakeText(MakeQRCode(text.ref(), bmp.ref(), 2, 1, 90)), "OK");
+    String jpg(dir.Ansi("码.jpg"));
+    EXPECT_EQ(TakeText(ImageToJPG(bmp.ref(), jpg.ref(), 80)), "OK");
+    EXPECT_GT(fs::file_size(dir.Path("码.jpg")), 0u);
+    // Without zxing-cpp the reader says that it is missing.
+    String error;
+    const std::string scanned = TakeText(ScanQRImage(jpg.ref(), 0, error.ref(), 0));
+    if (scanned.empty()) {
+        EXPECT_NE(error.bytes().find("not part of this build"), std::string::npos) << error.bytes();
+    } else {
+        EXPECT_EQ(scanned, Gbk("二维码"));
+    }
+}
+
+TEST(WindowsBuild, ExportsOfMissingFamiliesSaySo) {
+    String url("http://127.0.0.1/");
+    String headers("x");
+    String responseHeaders("old");
+    EXPECT_EQ(TakeText(XMLHTTP_Get(url.ref(), headers.ref(), responseHeaders.ref(), 1, 0)),
+              "XMLHTTP_Get is not part of this build of Kestrun.dll");
+    EXPECT_EQ(responseHeaders.bytes(), "");
+    String script("x = 1");
+    String error;
+    EXPECT_EQ(RunVBScript(script.ref(), error.ref()), 0);
+    EXPECT_EQ(error.bytes(), "RunVBScript is not part of this build of Kestrun.dll");
+    EXPECT_EQ(RunVBScript(nullptr, nullptr), 0);
+}
+
+} // namespace
