@@ -4,6 +4,9 @@
 #
 #   tools/build-windows-deps.sh [i686|x86_64|all]    (default: all)
 #
+# qpdf, the longest build, is built only with KESTRUN_WINDOWS_QPDF=1: no family of the Windows
+# build links it yet.
+#
 # Prints the prefix of each target on its last line ("prefix <target> <dir>"). Prefixes live in
 # KESTRUN_WINDOWS_DEPS_CACHE (default ~/.cache/kestrun-windows-deps), one per target and set of
 # source versions, so later runs reuse them. zlib comes ready-built from libz-mingw-w64-dev.
@@ -13,7 +16,12 @@ ROOT=$PWD
 
 CACHE=${KESTRUN_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrun-windows-deps}
 JOBS=${JOBS:-2}
-PACKAGES=(sqlite3 pcre2 qrencode lodepng libjpeg-turbo giflib qpdf googletest)
+# In order of use; qpdf (the longest build) last.
+PACKAGES=(sqlite3 pcre2 qrencode lodepng libjpeg-turbo giflib googletest qpdf)
+BUILD_PACKAGES=("${PACKAGES[@]:0:7}")
+[ "${KESTRUN_WINDOWS_QPDF:-0}" = 1 ] && BUILD_PACKAGES=("${PACKAGES[@]}")
+# Part of the cache key: raise it when a build recipe below changes.
+RECIPE=1
 
 case "${1:-all}" in
 all) TARGETS=(i686 x86_64) ;;
@@ -226,13 +234,14 @@ for TARGET in "${TARGETS[@]}"; do
     }
     [ "$RESOLVED" = 1 ] || resolve_versions
     key=$(
-        for pkg in "${PACKAGES[@]}"; do echo "$pkg ${SRC_VERSION[$pkg]}"; done
-        cat "$0" "$ROOT/cmake/mingw-w64.cmake" "$ROOT/cmake/mingw-w64-$TARGET.cmake"
+        echo "recipe $RECIPE"
+        for pkg in "${PACKAGES[@]}"; do echo "$pkg ${SRC_VERSION[$pkg]}"; done | sort
+        cat "$ROOT/cmake/mingw-w64.cmake" "$ROOT/cmake/mingw-w64-$TARGET.cmake"
         "$CXX" --version | head -n1
     )
     PREFIX=$CACHE/$TARGET-$(echo "$key" | sha256sum | cut -c1-16)
     mkdir -p "$PREFIX/.built" "$PREFIX/.build"
-    for pkg in "${PACKAGES[@]}"; do
+    for pkg in "${BUILD_PACKAGES[@]}"; do
         stamp=$PREFIX/.built/$pkg
         if [ -f "$stamp" ]; then
             log "$TARGET: $pkg $(cat "$stamp") cached"
@@ -249,6 +258,6 @@ for TARGET in "${TARGETS[@]}"; do
         rm -rf "$bld"
         log "$TARGET: $pkg done in $((SECONDS - start)) s"
     done
-    for pkg in "${PACKAGES[@]}"; do echo "$pkg $(cat "$PREFIX/.built/$pkg")"; done >"$PREFIX/versions.txt"
+    for pkg in "${BUILD_PACKAGES[@]}"; do echo "$pkg $(cat "$PREFIX/.built/$pkg")"; done >"$PREFIX/versions.txt"
     echo "prefix $TARGET $PREFIX"
 done

@@ -44,24 +44,27 @@ fi
 # 32-bit: argument bytes of each export from the kinds in the list (every argument takes 4 bytes
 # on the stack: pointers, 32-bit numbers, and 16-bit ones widened).
 disassembly=$("$objdump" -d --no-show-raw-insn "$dll")
+# "symbol<TAB>instruction" for every return instruction, and the list of code symbols.
+returns=$(awk -F'\t' '/^[0-9a-f]+ <.*>:$/ {sym = $0; sub(/^[0-9a-f]+ </, "", sym);
+    sub(/>:$/, "", sym); next} $2 ~ /^ret/ {r = $2; sub(/[ \t]+$/, "", r); print sym "\t" r}' \
+    <<<"$disassembly")
+symbols=$(sed -n 's/^[0-9a-f]* <\(.*\)>:$/\1/p' <<<"$disassembly")
 checked=0
 while read -r name _result kinds; do
-    count=$(echo "$kinds" | wc -w)
+    count=$(wc -w <<<"$kinds")
     bytes=$((count * 4))
     symbol="_${name}@${bytes}"
-    body=$(echo "$disassembly" | awk -v s="<$symbol>:" '$2 == s {on = 1; next}
-        on && /^[0-9a-f]+ <.*>:$/ {exit} on {print}')
-    if [ -z "$body" ]; then
+    if ! grep -qxF "$symbol" <<<"$symbols"; then
         fail "$name: no code under the symbol $symbol"
         continue
     fi
-    want='ret'
-    [ $bytes -gt 0 ] && want=$(printf 'ret +\\$0x%x$' $bytes)
-    while read -r ret; do
-        if ! [[ $ret =~ $want ]] && ! { [ $bytes -eq 0 ] && [[ $ret =~ ^ret[[:space:]]*$ ]]; }; then
-            fail "$name: '$ret' does not pop its $bytes argument bytes"
+    want=ret
+    [ $bytes -gt 0 ] && want=$(printf 'ret +$0x%x' $bytes)
+    while IFS=$'\t' read -r _sym ret; do
+        if ! [[ $ret =~ ^${want//$/\\$}$ ]]; then
+            fail "$name: '$ret' does not remove its $bytes argument bytes"
         fi
-    done < <(echo "$body" | awk -F'\t' '$2 ~ /^ret/ {print $2}' | sed 's/[[:space:]]*$//')
+    done < <(awk -F'\t' -v s="$symbol" '$1 == s' <<<"$returns")
     checked=$((checked + 1))
 done < <(grep -E '^[A-Za-z]' "$list")
 echo "stdcall: $checked exports checked"
