@@ -53,7 +53,8 @@ write_module() { # FILE 64BIT
             fi
             params=$(echo "$proto" | sed -e 's/^[^(]*(//' -e 's/);*$//' -e 's/)[^)]*$//')
             IFS=',' read -r -a cargs <<<"$params"
-            read -r -a kindlist <<<"$kinds"
+            # Each argument is written name:kind:direction.
+            read -r -a kindlist <<<"$(sed -E 's/[A-Za-z0-9_]+:([a-z-]+):[a-z]+/\1/g' <<<"$kinds")"
             if [ "${#cargs[@]}" -ne "${#kindlist[@]}" ] && ! { [ "${#kindlist[@]}" -eq 0 ] &&
                 [ "$params" = "void" ]; }; then
                 echo "$name: kestrun.h and the export list disagree on the arguments" >&2

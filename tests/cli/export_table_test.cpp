@@ -49,7 +49,8 @@ std::map<std::string, Declaration> HeaderDeclarations() {
     buffer << file.rdbuf();
     const std::string text =
         std::regex_replace(buffer.str(), std::regex(R"(/\*[^*]*\*+([^/*][^*]*\*+)*/)"), " ");
-    const std::regex declaration(R"((BSTR|int32_t|int16_t|double|void)\s+(\w+)\(([^)]*)\);)");
+    const std::regex declaration(
+        R"((BSTR|int32_t|int16_t|double|void)\s+(?:KESTRUN_CALL\s+)?(\w+)\(([^)]*)\);)");
     std::map<std::string, Declaration> found;
     for (std::sregex_iterator it(text.begin(), text.end(), declaration), end; it != end; ++it) {
         Declaration d{(*it)[1], {}};
