@@ -17,8 +17,8 @@ ROOT=$PWD
 CACHE=${KESTRUN_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrun-windows-deps}
 JOBS=${JOBS:-2}
 # In order of use; qpdf (the longest build) last.
-PACKAGES=(sqlite3 pcre2 qrencode lodepng libjpeg-turbo giflib googletest qpdf)
-BUILD_PACKAGES=("${PACKAGES[@]:0:7}")
+PACKAGES=(sqlite3 pcre2 qrencode lodepng libspng libjpeg-turbo giflib googletest qpdf)
+BUILD_PACKAGES=("${PACKAGES[@]:0:8}")
 [ "${KESTRUN_WINDOWS_QPDF:-0}" = 1 ] && BUILD_PACKAGES=("${PACKAGES[@]}")
 # Part of the cache key: raise it when a build recipe below changes.
 RECIPE=1
@@ -184,6 +184,18 @@ build_lodepng() {
     archive lodepng "$2/lodepng.o"
     mkdir -p "$PREFIX/include"
     cp "$1/lodepng.h" "$PREFIX/include/"
+}
+
+build_libspng() {
+    # On 32-bit x86, GCC 12's intrinsics headers reject libspng's SSE2 target pragma: plain C.
+    local opt=()
+    [ "$TARGET" != i686 ] || opt=(-DSPNG_DISABLE_OPT)
+    nice -n 10 "$CC" -O2 -DSPNG_STATIC "${opt[@]}" -c "$1/spng/spng.c" -o "$2/spng.o"
+    archive spng "$2/spng.o"
+    mkdir -p "$PREFIX/include"
+    cp "$1/spng/spng.h" "$PREFIX/include/"
+    # zlib comes from the consumer (find_package(ZLIB), static): "-lz" here would pick zlib1.dll.
+    pc_file spng "${SRC_VERSION[libspng]%-*}" "-lspng" "-DSPNG_STATIC"
 }
 
 build_libjpeg_turbo() {

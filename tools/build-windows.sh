@@ -31,6 +31,12 @@ fi
 for target in "${TARGETS[@]}"; do
     prefix=$(tools/build-windows-deps.sh "$target" | tee /dev/stderr | sed -n "s/^prefix $target //p")
     build=build-windows-$target
+    # Libraries found in an earlier prefix must be looked up again.
+    if [ "$(cat "$build/deps-prefix" 2>/dev/null)" != "$prefix" ]; then
+        rm -f "$build/CMakeCache.txt"
+        mkdir -p "$build"
+        echo "$prefix" >"$build/deps-prefix"
+    fi
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$target.cmake" -DKESTRUN_WINDOWS_DEPS="$prefix" \
         ${ZXING_SOURCE:+-DKESTRUN_ZXING_SOURCE="$ZXING_SOURCE"}

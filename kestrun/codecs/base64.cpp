@@ -196,7 +196,7 @@ std::optional<size_t> Base64DecodeTo(std::string_view text, char *out) {
     }
     const auto *s = reinterpret_cast<const uint8_t *>(text.data());
     const size_t n = text.size();
-    const size_t room = Base64DecodedBound(n);
+    [[maybe_unused]] const size_t room = Base64DecodedBound(n); // read by the vector path only
     char *dst = out;
     size_t count = 0;
     uint8_t partial = 0;
