@@ -4,6 +4,11 @@
 
 #include <string.h>
 
+#ifdef _WIN32
+#include <algorithm>
+#include <functional>
+#endif
+
 namespace kestrun::interop {
 
 void ReplaceAll(std::string &s, std::string_view from, std::string_view to) {
@@ -34,11 +39,20 @@ size_t FindBytes(std::string_view text, std::string_view needle, size_t from) {
     if (needle.empty()) {
         return from;
     }
+#ifdef _WIN32
+    // No memmem in the Windows C library: Boyer-Moore, linear in the text for any needle.
+    const auto rest = text.substr(from);
+    const auto hit = std::search(rest.begin(), rest.end(),
+                                 std::boyer_moore_searcher(needle.begin(), needle.end()));
+    return hit == rest.end() ? std::string_view::npos
+                             : from + static_cast<size_t>(hit - rest.begin());
+#else
     // glibc's memmem: the two-way algorithm for long needles, a bounded shift table for short.
     const void *hit =
         ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
     return hit == nullptr ? std::string_view::npos
                           : static_cast<size_t>(static_cast<const char *>(hit) - text.data());
+#endif
 }
 
 std::string ModuleFolder() {
