@@ -1,28 +1,11 @@
-// File access on POSIX: GBK paths become the UTF-8 names the file system uses; identity is the
-// device and inode pair.
+// File identity on POSIX: the device and inode pair of the files the GBK paths name.
 #include "kestrun/crypto/file_access.h"
 
 #include "kestrun/interop/codepage.h"
-#include "kestrun/interop/regular_file_seam.h"
 
 #include <sys/stat.h>
 
 namespace kestrun::crypto {
-
-UniqueFile OpenFile(std::string_view ansiPath, const char *mode) {
-    const std::string name = interop::AnsiToUtf8(ansiPath);
-    const bool reading = mode[0] == 'r';
-    platform::FileHandle file = reading ? platform::OpenRegularForReading(name)
-                                        : platform::OpenRegularForWriting(name, true);
-    if (!file) {
-        return nullptr;
-    }
-    UniqueFile stream(::fdopen(file.get(), reading ? "rb" : "wb"));
-    if (stream) {
-        file.Release(); // the stream owns the descriptor now
-    }
-    return stream;
-}
 
 bool IsSameExistingFile(std::string_view ansiPathA, std::string_view ansiPathB) {
     const std::string a = interop::AnsiToUtf8(ansiPathA);

@@ -1,10 +1,8 @@
-// File access on Windows: GBK paths become UTF-16 names for the wide-character file functions;
-// identity is the volume serial number and file index of an open handle (the C library's stat()
-// reports no inode there).
+// File identity on Windows: the volume serial number and file index of an open handle (the C
+// library's stat() reports no inode there); GBK paths become UTF-16 names.
 #include "kestrun/crypto/file_access.h"
 
 #include "kestrun/interop/codepage.h"
-#include "kestrun/interop/regular_file_seam.h"
 
 #include <windows.h>
 
@@ -40,21 +38,6 @@ bool FileIdentity(std::string_view ansiPath, BY_HANDLE_FILE_INFORMATION &info) {
 }
 
 } // namespace
-
-UniqueFile OpenFile(std::string_view ansiPath, const char *mode) {
-    const std::string name = interop::AnsiToUtf8(ansiPath);
-    const bool reading = mode[0] == 'r';
-    platform::FileHandle file = reading ? platform::OpenRegularForReading(name)
-                                        : platform::OpenRegularForWriting(name, true);
-    if (!file) {
-        return nullptr;
-    }
-    UniqueFile stream(_fdopen(file.get(), reading ? "rb" : "wb"));
-    if (stream) {
-        file.Release(); // the stream owns the descriptor now
-    }
-    return stream;
-}
 
 bool IsSameExistingFile(std::string_view ansiPathA, std::string_view ansiPathB) {
     BY_HANDLE_FILE_INFORMATION a{};

@@ -44,18 +44,6 @@ std::string FolderOf(const std::string &path) {
 
 } // namespace
 
-FileHandle &FileHandle::operator=(FileHandle &&other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = other.Release();
-    }
-    return *this;
-}
-
-int FileHandle::Release() {
-    return std::exchange(fd_, -1);
-}
-
 bool FileHandle::Close() {
     if (fd_ < 0) {
         return true;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrun::platform {
 
@@ -20,14 +21,20 @@ public:
     explicit FileHandle(int fd) : fd_(fd) {}
     ~FileHandle() { Close(); }
     FileHandle(FileHandle &&other) noexcept : fd_(other.Release()) {}
-    FileHandle &operator=(FileHandle &&other) noexcept;
+    FileHandle &operator=(FileHandle &&other) noexcept {
+        if (this != &other) {
+            Close();
+            fd_ = other.Release();
+        }
+        return *this;
+    }
     FileHandle(const FileHandle &) = delete;
     FileHandle &operator=(const FileHandle &) = delete;
 
     explicit operator bool() const { return fd_ >= 0; }
     int get() const { return fd_; }
     // Gives up ownership (for a stdio stream that takes it over).
-    int Release();
+    int Release() { return std::exchange(fd_, -1); }
     // Closes the descriptor; false when the close reports an error (a full disk, say).
     bool Close();
 

@@ -54,18 +54,6 @@ FileHandle OpenDiskFile(const std::string &localPath, DWORD access, DWORD dispos
 
 } // namespace
 
-FileHandle &FileHandle::operator=(FileHandle &&other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = other.Release();
-    }
-    return *this;
-}
-
-int FileHandle::Release() {
-    return std::exchange(fd_, -1);
-}
-
 bool FileHandle::Close() {
     if (fd_ < 0) {
         return true;
