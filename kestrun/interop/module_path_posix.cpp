@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 namespace kestrun::platform {
+namespace {
 
 std::string ModuleFileName() {
     Dl_info info{};
@@ -19,6 +20,14 @@ std::string ModuleFileName() {
         return resolved;
     }
     return info.dli_fname;
+}
+
+} // namespace
+
+std::string ModuleFolderName() {
+    const std::string file = ModuleFileName();
+    const size_t slash = file.rfind(kPathSeparator);
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
 }
 
 } // namespace kestrun::platform

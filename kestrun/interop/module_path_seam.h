@@ -11,7 +11,8 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
-// Full path of the shared object that holds this code ("" if the platform cannot tell).
-std::string ModuleFileName();
+// The folder of the shared object that holds this code, ending in its path separator ("" if the
+// platform cannot tell).
+std::string ModuleFolderName();
 
 } // namespace kestrun::platform

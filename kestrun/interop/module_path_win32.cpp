@@ -1,5 +1,6 @@
-// The library's own file name: GetModuleFileNameW of the module that holds this code, in the
-// ANSI code page as the library's paths are.
+// The library's own folder: GetModuleFileNameW of the module that holds this code, cut at its
+// last backslash while still UTF-16 (in GBK bytes a backslash can also be the second byte of a
+// character), then given in the ANSI code page as the library's paths are.
 #include "module_path_seam.h"
 
 #include "kestrun/interop/codepage.h"
@@ -7,8 +8,9 @@
 #include <windows.h>
 
 namespace kestrun::platform {
+namespace {
 
-std::string ModuleFileName() {
+std::u16string ModuleFileName() {
     HMODULE module = nullptr;
     // Any address inside this DLL identifies it, whatever program loaded it.
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -26,13 +28,22 @@ std::string ModuleFileName() {
         }
         if (length < size) {
             name.resize(length);
-            return interop::WideToAnsi(name);
+            return name;
         }
         if (name.size() >= 32768) {
             return {};
         }
         name.resize(name.size() * 2); // truncated: try again with more room
     }
+}
+
+} // namespace
+
+std::string ModuleFolderName() {
+    const std::u16string file = ModuleFileName();
+    const size_t slash = file.rfind(u'\\');
+    return slash == std::u16string::npos ? std::string()
+                                         : interop::WideToAnsi(file.substr(0, slash + 1));
 }
 
 } // namespace kestrun::platform

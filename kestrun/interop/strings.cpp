@@ -56,9 +56,7 @@ size_t FindBytes(std::string_view text, std::string_view needle, size_t from) {
 }
 
 std::string ModuleFolder() {
-    std::string file = platform::ModuleFileName();
-    const size_t slash = file.find_last_of(platform::kPathSeparator);
-    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+    return platform::ModuleFolderName();
 }
 
 std::string ResolveLibraryPath(std::string_view path) {

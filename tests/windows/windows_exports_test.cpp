@@ -148,6 +148,32 @@ TEST(WindowsProfiles, IniValuesWithWidePathsAndBesideTheLibrary) {
     fs::remove(beside);
 }
 
+// A library file whose GBK name has a byte 0x5C (乗 is 81 5C): its folder must be found at the
+// real separator, not inside that character. A second copy of the DLL, loaded under such a name,
+// finds its INI file beside itself.
+TEST(WindowsProfiles, LibraryFolderWithABackslashTrailByte) {
+    Folder dir;
+    const fs::path folder = dir.Path("lib");
+    fs::create_directories(folder);
+    wchar_t module[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(GetModuleHandleW(L"Kestrun.dll"), module, MAX_PATH), 0u);
+    const fs::path copy = folder / Utf8Path("乗.dll");
+    fs::copy_file(fs::path(module), copy);
+    HMODULE library = LoadLibraryW(copy.c_str());
+    ASSERT_NE(library, nullptr);
+    using WriteIni = int32_t(KESTRUN_CALL *)(BSTR *, BSTR *, BSTR *, BSTR *);
+    const auto write = reinterpret_cast<WriteIni>(
+        reinterpret_cast<void *>(GetProcAddress(library, "WriteINIValue")));
+    ASSERT_NE(write, nullptr);
+    String section("s");
+    String key("k");
+    String value("v");
+    String bare("beside.ini");
+    EXPECT_NE(write(section.ref(), key.ref(), value.ref(), bare.ref()), 0);
+    FreeLibrary(library);
+    EXPECT_TRUE(fs::exists(folder / "beside.ini"));
+}
+
 TEST(WindowsSqlite, OpenWriteAndReadWithAChinesePath) {
     Folder dir;
     intptr_t handle = 0;
