@@ -33,7 +33,7 @@ vb_type() { # KIND CTYPE 64BIT -> "ByVal|ByRef Type" with array marker
 }
 
 write_module() { # FILE 64BIT
-    local file=$1 wide=$2 name result kinds proto params i kind ctype arg spec by type line
+    local file=$1 wide=$2 name result kinds proto params i kind ctype arg vbdecl by type line
     {
         echo "Attribute VB_Name = \"Kestrun$([ "$wide" = 1 ] && echo 64)\""
         echo "' Declarations of Kestrun.dll, made by tools/make-vb-modules.sh from the export list."
@@ -66,9 +66,9 @@ write_module() { # FILE 64BIT
                 arg=$(echo "${cargs[$i]}" | sed -e 's/^ *//' -e 's/ *$//')
                 ctype=$(echo "$arg" | sed -E 's/^(const )?([A-Za-z0-9_]+) *(\**) *[A-Za-z0-9_]+$/\2\3/')
                 argname=$(echo "$arg" | sed -E 's/.*[ *]([A-Za-z0-9_]+)$/\1/')
-                spec=$(vb_type "$kind" "$ctype" "$wide")
-                by=${spec%%|*}
-                type=${spec#*|}
+                vbdecl=$(vb_type "$kind" "$ctype" "$wide")
+                by=${vbdecl%%|*}
+                type=${vbdecl#*|}
                 if [ "$by" = "ByRef()" ]; then
                     line+="${line:+, }ByRef $argname() As $type"
                 else
