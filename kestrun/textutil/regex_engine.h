@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,6 +81,8 @@ struct RegexMatch {
     }
 };
 
+class Regex;
+
 // Per-thread matching state (match data, limits, JIT stack). Reuse one for a run of searches
 // to avoid setting it up for every call.
 class RegexScratch {
@@ -101,6 +104,8 @@ public:
 
 private:
     friend class Regex;
+    friend RegexStatus Replace(const Regex &, std::string_view, std::string_view, std::string &,
+                               bool, RegexScratch *);
     std::unique_ptr<Impl> impl_;
 };
 
@@ -138,8 +143,11 @@ public:
                      RegexScratch &scratch) const;
     RegexStatus Find(std::string_view subject, size_t start, RegexMatch &match) const;
 
-private:
     struct Impl;
+
+private:
+    friend RegexStatus Replace(const Regex &, std::string_view, std::string_view, std::string &,
+                               bool, RegexScratch *);
     std::unique_ptr<Impl> impl_;
 };
 
@@ -200,9 +208,58 @@ RegexStatus ForEachMatch(const Regex &regex, std::string_view subject, OnMatch &
 // matches of a pattern with `groupCount` capture groups.
 class ReplacementFormat {
 public:
+    // A result under construction, where an append is a bounds check and a copy.
+    class Output {
+    public:
+        explicit Output(size_t expected) : bytes_(expected, '\0') {}
+        void Put(const char *bytes, size_t count) {
+            if (count > bytes_.size() - used_) {
+                Grow(count);
+            }
+            CopyBytes(bytes_.data() + used_, bytes, count);
+            used_ += count;
+        }
+        size_t Size() const { return used_; }
+        // The bytes written; the output is empty afterwards.
+        std::string Take();
+
+    private:
+        // Copies `count` bytes; the short pieces a replacement is mostly made of are copied
+        // inline with two overlapping loads instead of a call.
+        static void CopyBytes(char *to, const char *from, size_t count) {
+            if (count >= 8 && count <= 16) {
+                uint64_t head;
+                uint64_t tail;
+                std::memcpy(&head, from, 8);
+                std::memcpy(&tail, from + count - 8, 8);
+                std::memcpy(to, &head, 8);
+                std::memcpy(to + count - 8, &tail, 8);
+            } else if (count >= 4 && count < 8) {
+                uint32_t head;
+                uint32_t tail;
+                std::memcpy(&head, from, 4);
+                std::memcpy(&tail, from + count - 4, 4);
+                std::memcpy(to, &head, 4);
+                std::memcpy(to + count - 4, &tail, 4);
+            } else if (count != 0 && count < 4) {
+                to[0] = from[0];
+                to[count / 2] = from[count / 2];
+                to[count - 1] = from[count - 1];
+            } else if (count > 16) {
+                std::memcpy(to, from, count);
+            }
+        }
+        void Grow(size_t count);
+        std::string bytes_;
+        size_t used_ = 0;
+    };
+
     ReplacementFormat(std::string_view format, size_t groupCount);
     // Appends the replacement for `match` (found in `subject`) to `out`.
     void Append(std::string &out, std::string_view subject, const RegexMatch &match) const;
+    // The same for a match given as offset pairs: group i spans [pairs[2i], pairs[2i+1]) for
+    // i < `set`; a group past `set`, or whose start is SIZE_MAX, is unset.
+    void AppendPairs(Output &out, std::string_view subject, const size_t *pairs, size_t set) const;
 
 private:
     enum class Kind : uint8_t { Literal, Group, Before, After };
@@ -211,6 +268,9 @@ private:
         size_t offset; // Literal: start in format_; Group: group number
         size_t length; // Literal: byte count
     };
+    template <class Sink, class GroupAt>
+    void Emit(Sink &out, std::string_view subject, size_t position, size_t end,
+              GroupAt &&group) const;
     std::string format_;
     std::vector<Piece> pieces_;
 };

@@ -462,18 +462,15 @@ bool RegexScratch::HasDeadline() const {
     return impl_ && impl_->deadline.has_value();
 }
 
-RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &match,
-                        RegexScratch &scratch) const {
-    if (!Ok() || !scratch.impl_ || start > subject.size()) {
-        return RegexStatus::Failed;
-    }
-    const Impl &impl = *impl_;
-    RegexScratch::Impl &s = *scratch.impl_;
+namespace {
 
+// Sets up `s` for searches with `impl`: match context, match data with room for every group, and
+// the pattern's limits. Cheap when the scratch was last used with the same pattern.
+bool PrepareScratch(const Regex::Impl &impl, RegexScratch::Impl &s) {
     if (!s.context) {
         s.context.reset(pcre2_match_context_create(nullptr));
         if (!s.context) {
-            return RegexStatus::Failed;
+            return false;
         }
     }
     const uint32_t pairs = static_cast<uint32_t>(impl.groupCount + 1);
@@ -481,7 +478,7 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
         s.data.reset(pcre2_match_data_create(pairs, nullptr));
         s.dataPairs = s.data ? pairs : 0;
         if (!s.data) {
-            return RegexStatus::Failed;
+            return false;
         }
     }
     const RegexOptions &o = impl.options;
@@ -494,14 +491,20 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
         s.depthLimit = o.depthLimit;
         s.heapLimitKiB = o.memoryLimitKiB;
     }
+    return true;
+}
 
+using Clock = std::chrono::steady_clock;
+
+// One search from `start` with a prepared scratch. On Matched the offsets are in the scratch's
+// match data (`set` pairs valid); group 0 is never inverted.
+RegexStatus Search(const Regex::Impl &impl, RegexScratch::Impl &s, std::string_view subject,
+                   size_t start, Clock::time_point deadline, size_t &set) {
     // The start positions are tried in windows, in order, so the outcome is that of one search;
     // between windows the clock is read. A step limit reached inside one attempt ends the
     // search at once; the deadline catches searches whose single attempts are cheap but whose
     // number and length together are not (such as "x*z" over a long run of x).
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        s.deadline ? *s.deadline : Clock::now() + std::chrono::milliseconds(o.timeLimitMs);
+    const RegexOptions &o = impl.options;
     const auto *bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
     const size_t length = subject.size();
     size_t from = start;
@@ -560,9 +563,33 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
     if (ovector[1] < ovector[0]) {
         return RegexStatus::Failed; // \K in a lookahead can invert the bounds
     }
+    set = std::min(static_cast<size_t>(rc), impl.groupCount + 1);
+    return RegexStatus::Matched;
+}
+
+} // namespace
+
+RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &match,
+                        RegexScratch &scratch) const {
+    if (!Ok() || !scratch.impl_ || start > subject.size()) {
+        return RegexStatus::Failed;
+    }
+    const Impl &impl = *impl_;
+    RegexScratch::Impl &s = *scratch.impl_;
+    if (!PrepareScratch(impl, s)) {
+        return RegexStatus::Failed;
+    }
+    const Clock::time_point deadline =
+        s.deadline ? *s.deadline
+                   : Clock::now() + std::chrono::milliseconds(impl.options.timeLimitMs);
+    size_t set = 0;
+    const RegexStatus status = Search(impl, s, subject, start, deadline, set);
+    if (status != RegexStatus::Matched) {
+        return status;
+    }
+    const PCRE2_SIZE *ovector = pcre2_get_ovector_pointer(s.data.get());
     match.groups.assign(impl.groupCount + 1, RegexGroup{});
-    const size_t set = static_cast<size_t>(rc);
-    for (size_t i = 0; i < set && i <= impl.groupCount; ++i) {
+    for (size_t i = 0; i < set; ++i) {
         const PCRE2_SIZE begin = ovector[2 * i];
         const PCRE2_SIZE end = ovector[2 * i + 1];
         if (begin == PCRE2_UNSET || end < begin) {
@@ -574,39 +601,65 @@ RegexStatus Regex::Find(std::string_view subject, size_t start, RegexMatch &matc
 }
 
 RegexStatus Replace(const Regex &regex, std::string_view subject, std::string_view format,
-                    std::string &out, bool global, RegexScratch *scratch) {
-    const ReplacementFormat replacement(format, regex.GroupCount());
-    const uint64_t limit = subject.size() + regex.Options().replaceGrowthLimit;
-    std::string result;
-    result.reserve(subject.size());
+                    std::string &out, bool global, RegexScratch *scratchToUse) {
+    if (!regex.Ok()) {
+        return RegexStatus::Failed;
+    }
+    const Regex::Impl &impl = *regex.impl_;
+    RegexScratch ownScratch;
+    RegexScratch &scratch = scratchToUse != nullptr ? *scratchToUse : ownScratch;
+    if (!scratch.impl_ || !PrepareScratch(impl, *scratch.impl_)) {
+        return RegexStatus::Failed;
+    }
+    RegexScratch::Impl &s = *scratch.impl_;
+    // One time limit for the whole loop, unless the caller has set a deadline already.
+    const Clock::time_point deadline =
+        s.deadline ? *s.deadline
+                   : Clock::now() + std::chrono::milliseconds(impl.options.timeLimitMs);
+
+    // Matches are visited as ForEachMatch visits them; the text between them is copied and each
+    // is replaced by the format applied to the offsets PCRE2 reports, with no match object
+    // built in between.
+    const ReplacementFormat replacement(format, impl.groupCount);
+    const uint64_t limit = subject.size() + impl.options.replaceGrowthLimit;
+    ReplacementFormat::Output result(subject.size());
+    const PCRE2_SIZE *ovector = pcre2_get_ovector_pointer(s.data.get());
     size_t copied = 0;
     bool any = false;
-    bool tooLarge = false;
-    RegexStatus status = ForEachMatch(
-        regex, subject,
-        [&](const RegexMatch &m) {
-            const size_t at = std::max(m.Position(), copied);
-            result.append(subject.substr(copied, at - copied));
-            // One replacement is at most twice the subject plus the format, so checking after
-            // it bounds the result just as well.
-            replacement.Append(result, subject, m);
-            if (result.size() > limit) {
-                tooLarge = true;
-                return false;
-            }
-            copied = std::max(m.End(), copied);
-            any = true;
-            return global;
-        },
-        0, scratch);
-    if (tooLarge) {
-        status = RegexStatus::LimitExceeded;
+    size_t pos = 0;
+    while (pos <= subject.size()) {
+        size_t set = 0;
+        const RegexStatus status = Search(impl, s, subject, pos, deadline, set);
+        if (status == RegexStatus::NoMatch) {
+            break;
+        }
+        if (status != RegexStatus::Matched) {
+            return status;
+        }
+        const size_t begin = ovector[0];
+        const size_t end = ovector[1];
+        const size_t at = std::max(begin, copied);
+        result.Put(subject.data() + copied, at - copied);
+        // One replacement is at most twice the subject plus the format, so checking after it
+        // bounds the result just as well.
+        replacement.AppendPairs(result, subject, ovector, set);
+        if (result.Size() > limit) {
+            return RegexStatus::LimitExceeded;
+        }
+        copied = std::max(end, copied);
+        any = true;
+        if (!global) {
+            break;
+        }
+        size_t next = end == begin ? end + 1 : end;
+        if (next <= pos) {
+            next = pos + 1; // progress even if a match were reported before `pos`
+        }
+        pos = next;
     }
-    if (status != RegexStatus::NoMatch) {
-        return status;
-    }
-    result.append(subject.substr(std::min(copied, subject.size())));
-    out = std::move(result);
+    const size_t tail = std::min(copied, subject.size());
+    result.Put(subject.data() + tail, subject.size() - tail);
+    out = result.Take();
     return any ? RegexStatus::Matched : RegexStatus::NoMatch;
 }
 

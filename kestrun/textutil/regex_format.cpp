@@ -65,32 +65,68 @@ ReplacementFormat::ReplacementFormat(std::string_view format, size_t groupCount)
     }
 }
 
-void ReplacementFormat::Append(std::string &out, std::string_view subject,
-                               const RegexMatch &match) const {
+template <class Sink, class GroupAt>
+void ReplacementFormat::Emit(Sink &out, std::string_view subject, size_t position, size_t end,
+                             GroupAt &&group) const {
     for (const Piece &piece : pieces_) {
         switch (piece.kind) {
         case Kind::Literal:
-            if (piece.length == 1) {
-                out.push_back(format_[piece.offset]); // the usual "[", "]", "<" ...
-            } else {
-                out.append(format_.data() + piece.offset, piece.length);
-            }
+            out.Put(format_.data() + piece.offset, piece.length);
             break;
         case Kind::Group: {
-            const std::string_view group = match.Group(subject, piece.offset);
-            out.append(group.data(), group.size());
+            const std::string_view text = group(piece.offset);
+            out.Put(text.data(), text.size());
             break;
         }
         case Kind::Before:
-            out.append(subject.substr(0, std::min(match.Position(), subject.size())));
+            out.Put(subject.data(), std::min(position, subject.size()));
             break;
         case Kind::After:
-            if (match.End() < subject.size()) {
-                out.append(subject.substr(match.End()));
+            if (end < subject.size()) {
+                out.Put(subject.data() + end, subject.size() - end);
             }
             break;
         }
     }
+}
+
+namespace {
+
+// std::string as a sink for ReplacementFormat::Emit.
+struct StringSink {
+    std::string &out;
+    void Put(const char *bytes, size_t count) { out.append(bytes, count); }
+};
+
+} // namespace
+
+void ReplacementFormat::Append(std::string &out, std::string_view subject,
+                               const RegexMatch &match) const {
+    StringSink sink{out};
+    Emit(sink, subject, match.Position(), match.End(),
+         [&](size_t i) { return match.Group(subject, i); });
+}
+
+void ReplacementFormat::AppendPairs(Output &out, std::string_view subject, const size_t *pairs,
+                                    size_t set) const {
+    Emit(out, subject, pairs[0], pairs[1], [&](size_t i) -> std::string_view {
+        const size_t begin = pairs[2 * i];
+        const size_t end = pairs[2 * i + 1];
+        if (i >= set || begin == SIZE_MAX || end < begin || end > subject.size()) {
+            return {};
+        }
+        return subject.substr(begin, end - begin);
+    });
+}
+
+void ReplacementFormat::Output::Grow(size_t count) {
+    bytes_.resize(std::max(bytes_.size() * 2, used_ + count));
+}
+
+std::string ReplacementFormat::Output::Take() {
+    bytes_.resize(used_);
+    used_ = 0;
+    return std::move(bytes_);
 }
 
 void AppendReplacement(std::string &out, std::string_view format, std::string_view subject,

@@ -354,6 +354,48 @@ TEST(RegexEngine, ReplacementFormatFollowsEcmaScript) {
     EXPECT_EQ(ReplaceAllText("abc", "ABC abc", "[$&]", ci), "[ABC] [abc]");
 }
 
+// Replace formats straight from the engine's offsets; it must give what visiting the matches
+// and formatting each match object gives, for every piece length the copying treats apart,
+// groups captured outside the match, unset groups and results far larger than the subject.
+TEST(RegexEngine, ReplaceAgreesWithFormattingEachMatch) {
+    const auto reference = [](const Regex &re, std::string_view subject, std::string_view format) {
+        std::string out;
+        size_t copied = 0;
+        ForEachMatch(re, subject, [&](const RegexMatch &m) {
+            const size_t at = std::max(m.Position(), copied);
+            out.append(subject.substr(copied, at - copied));
+            AppendReplacement(out, format, subject, m);
+            copied = std::max(m.End(), copied);
+            return true;
+        });
+        out.append(subject.substr(std::min(copied, subject.size())));
+        return out;
+    };
+    std::string subject;
+    for (size_t n = 0; n <= 40; ++n) {
+        subject +=
+            "<" + std::string(n, static_cast<char>('a' + n % 26)) + ">" + std::string(n % 19, ' ');
+    }
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"<(/?)(\\w+)[^>]*>", "[$1$2]"},
+        {"<(\\w*)>(x)?", "$2{$1}$1$1$1"},
+        {"(?<=(<))(\\w+)(?=(>))", "$3$2$1"},
+        {"\\w{3,}", "0123456789abcdefXYZ$&$&"},
+        {" *", "$`|"},
+        {"<(\\w+)>", "$'"},
+    };
+    for (bool jit : {false, true}) {
+        for (const auto &[pattern, format] : cases) {
+            SCOPED_TRACE(pattern + " -> " + format + (jit ? " jit" : ""));
+            const Regex re = Regex::Compile(pattern, WithJit(jit));
+            ASSERT_TRUE(re.Ok());
+            std::string out;
+            ASSERT_EQ(Replace(re, subject, format, out), RegexStatus::Matched);
+            EXPECT_EQ(out, reference(re, subject, format));
+        }
+    }
+}
+
 TEST(RegexEngine, ReplaceLeavesOutputAloneOnFailure) {
     RegexOptions o;
     o.matchLimit = 10'000;
