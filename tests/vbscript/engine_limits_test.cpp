@@ -1,7 +1,17 @@
 // Runaway scripts end in the engine's own errors on any thread: nested terminators, huge bounds.
 #include "corpus.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <pthread.h>
+#endif
 
 namespace vbtest {
 namespace {
@@ -12,15 +22,30 @@ constexpr const char *kPhoenix = "Class Phoenix\n"
                                  "  End Sub\n"
                                  "End Class\n";
 
-// Runs `body` on a thread with a stack of `bytes`.
+// Runs `body` on a thread whose stack is `bytes` in all (on Windows a reservation of that size,
+// not just the first commit).
 template <class Body> void OnSmallStack(size_t bytes, Body body) {
     struct Ctx {
         Body *body;
+#ifdef _WIN32
+        static DWORD WINAPI run(LPVOID p) {
+            (*static_cast<Ctx *>(p)->body)();
+            return 0;
+        }
+#else
         static void *run(void *p) {
             (*static_cast<Ctx *>(p)->body)();
             return nullptr;
         }
+#endif
     } ctx{&body};
+#ifdef _WIN32
+    HANDLE t =
+        CreateThread(nullptr, bytes, &Ctx::run, &ctx, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(t, nullptr);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+#else
     pthread_attr_t attr;
     ASSERT_EQ(pthread_attr_init(&attr), 0);
     ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
@@ -28,6 +53,7 @@ template <class Body> void OnSmallStack(size_t bytes, Body body) {
     ASSERT_EQ(pthread_create(&t, &attr, &Ctx::run, &ctx), 0);
     pthread_attr_destroy(&attr);
     pthread_join(t, nullptr);
+#endif
 }
 
 void TerminatorCases() {

@@ -1,7 +1,6 @@
 // More of the corpus: class details, scoping, currency and dates, the desktop dialog seam.
 #include "corpus.h"
-
-#include <cstdlib>
+#include "no_dialogs.h"
 
 namespace vbtest {
 namespace {
@@ -105,8 +104,7 @@ TEST(VbsStatements, SelectCaseKinds) {
 }
 
 TEST(VbsDialogs, DesktopDialogsWithoutDisplayAnswerLikeEnter) {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
+    NoDesktopDialogs guard;
     auto dialogs = makeDesktopDialogs();
     EXPECT_EQ(dialogs->messageBox(u"q", 0, u"t"), 1); // OK
     EXPECT_EQ(dialogs->messageBox(u"q", 4, u"t"), 6); // Yes

@@ -1,9 +1,9 @@
 // RunVBScript and RunVBFunction called as a Visual Basic program calls them.
+#include "no_dialogs.h"
 #include "vbhost.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -12,11 +12,8 @@ using vbhost::Gbk;
 
 class VbsExports : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // Dialogs must never appear in tests: without a display they answer by default.
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-    }
+    // Dialogs must never appear in tests: without a display they answer by default.
+    vbtest::NoDesktopDialogs guard_;
 };
 
 std::string Utf16(const VARIANT &v) {

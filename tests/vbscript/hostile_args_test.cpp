@@ -1,11 +1,11 @@
 // RunVBFunction and RunVBFunction_MT given what a careless or hostile host can pass: VARIANTs
 // that refer to themselves, arrays of the wrong shape or element type, a result variable that
 // holds a locked array.
+#include "no_dialogs.h"
 #include "vbhost.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -39,10 +39,7 @@ void Put(SAFEARRAY *a, std::initializer_list<LONG> indices, VARIANT v) {
 
 class VbsHostileArguments : public ::testing::Test {
 protected:
-    void SetUp() override {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-    }
+    vbtest::NoDesktopDialogs guard_;
 };
 
 TEST_F(VbsHostileArguments, ByReferenceChainsAreFollowedToAFixedDepth) {

@@ -1,6 +1,6 @@
 // Kestrun.dll as a Windows program loads it: the system's OLE Automation, the ANSI code page 936,
 // wide-character paths, file identity from the volume and file index, profile files, SQLite,
-// the module folder, and the answers of exports this build does not carry.
+// the module folder, the script host, and the answers of exports this build does not carry.
 #include "vbhost.h"
 
 #include <gtest/gtest.h>
@@ -216,11 +216,18 @@ TEST(WindowsBuild, ExportsOfMissingFamiliesSaySo) {
     EXPECT_EQ(TakeText(XMLHTTP_Get(url.ref(), headers.ref(), responseHeaders.ref(), 1, 0)),
               "XMLHTTP_Get is not part of this build of Kestrun.dll");
     EXPECT_EQ(responseHeaders.bytes(), "");
+}
+
+// The script host runs its own engine on Windows too, with messages in code page 936.
+TEST(WindowsScripts, ScriptHostRunsHere) {
     String script("x = 1");
-    String error;
-    EXPECT_EQ(RunVBScript(script.ref(), error.ref()), 0);
-    EXPECT_EQ(error.bytes(), "RunVBScript is not part of this build of Kestrun.dll");
+    String error("old");
+    EXPECT_EQ(RunVBScript(script.ref(), error.ref()), 1);
+    EXPECT_EQ(error.bytes(), "");
     EXPECT_EQ(RunVBScript(nullptr, nullptr), 0);
+    String empty("");
+    EXPECT_EQ(RunVBScript(empty.ref(), error.ref()), 0);
+    EXPECT_EQ(error.bytes(), Gbk("没有要执行的代码！"));
 }
 
 } // namespace

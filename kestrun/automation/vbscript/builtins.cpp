@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 
 namespace kestrun::vbscript {
 
@@ -694,13 +693,12 @@ Value fLBound(Interp &in, A a) {
 
 // ---------------------------------------------------------------- dates
 
+double serialOf(const LocalTime &t) {
+    return makeDate(t.year, t.month, t.day) +
+           (t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0;
+}
 double nowSerial() {
-    auto now = std::chrono::system_clock::now();
-    std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return makeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) +
-           (tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec) / 86400.0;
+    return serialOf(localNow());
 }
 Value fNow(Interp &, A) {
     return Value::date(nowSerial());
@@ -713,12 +711,10 @@ Value fTime(Interp &, A) {
     return Value::date(n - std::floor(n));
 }
 Value fTimer(Interp &, A) {
-    double n = nowSerial();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
-                  .count() %
-              1000;
-    return Value::single(static_cast<float>((n - std::floor(n)) * 86400.0 + ms / 1000.0));
+    // Seconds and their fraction from one reading, so the value never steps back at a second.
+    const LocalTime t = localNow();
+    return Value::single(
+        static_cast<float>(t.hour * 3600.0 + t.minute * 60.0 + t.second + t.millisecond / 1000.0));
 }
 int datePart(Interp &in, A a, char which) {
     double d = toDate(in, arg(a, 0));

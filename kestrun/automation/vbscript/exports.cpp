@@ -1,12 +1,11 @@
 // RunVBScript, RunVBFunction and RunVBFunction_MT: thin shims over host.h.
 #include "kestrun/automation/vbscript/host.h"
+#include "kestrun/automation/vbscript/threads.h"
 #include "kestrun/automation/vbscript/variant.h"
 #include "kestrun/interop/frame.h"
 
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace kestrun::vbscript {
@@ -80,7 +79,11 @@ int32_t RunFunctionCall(const std::string &script, const std::string &functionNa
     if (rc == 1 && result) {
         VARIANT value;
         ToVariant(outcome.engine, outcome.value, value);
-        if (const HRESULT hr = VariantClear(result); FAILED(hr)) {
+        // A locked array is refused before clearing: some OLE Automation libraries empty the
+        // variable even though the array cannot be destroyed.
+        const bool locked = (result->vt & (VT_ARRAY | VT_BYREF)) == VT_ARRAY &&
+                            result->parray != nullptr && result->parray->cLocks > 0;
+        if (const HRESULT hr = locked ? DISP_E_ARRAYISLOCKED : VariantClear(result); FAILED(hr)) {
             // The variable holds an array the caller has locked (or a value of no known type):
             // it stays as it is, and the call reports the error instead of dropping it.
             VariantClear(&value);
@@ -136,7 +139,8 @@ int64_t ArgumentCount(const VARIANT &field) {
             text.assign(reinterpret_cast<const char16_t *>(v.bstrVal), SysStringLen(v.bstrVal));
     } else {
         UniqueVariant converted;
-        if (VariantChangeType(converted.get(), &v, 0, VT_BSTR) != S_OK ||
+        // The system's declaration takes a non-const source that it only reads.
+        if (VariantChangeType(converted.get(), const_cast<VARIANT *>(&v), 0, VT_BSTR) != S_OK ||
             converted.get()->vt != VT_BSTR)
             return 0; // no text form (array, object): the row gets no arguments
         BSTR b = converted.get()->bstrVal;
@@ -238,20 +242,8 @@ KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRA
             slots.push_back(std::move(slot));
         }
         // One thread per row; a row whose thread cannot start runs here once the others run.
-        std::vector<std::thread> threads;
-        std::vector<CallSlot *> inline_rows;
-        threads.reserve(slots.size());
-        for (auto &slot : slots) {
-            try {
-                threads.emplace_back(vbscript::CallThread, std::ref(*slot));
-            } catch (const std::system_error &) {
-                inline_rows.push_back(slot.get());
-            }
-        }
-        for (CallSlot *slot : inline_rows)
-            vbscript::CallThread(*slot);
-        for (auto &t : threads)
-            t.join();
+        vbscript::RunOnThreads(slots.size(),
+                               [&slots](size_t i) { vbscript::CallThread(*slots[i]); });
         SAFEARRAY *resultArray = results ? *results : nullptr;
         for (auto &slot : slots) {
             interop::PutArrayVariant(resultArray, {slot->index}, slot->result.get());

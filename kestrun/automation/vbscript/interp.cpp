@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <pthread.h>
-
 namespace kestrun::vbscript {
 
 namespace {
@@ -17,29 +15,6 @@ constexpr uintptr_t kMaxStackBytes = 3u << 20; // well inside an 8 MiB thread st
 // Room kept free below the deepest procedure call for the work done between two calls
 // (expressions, built-ins, the error's unwinding).
 constexpr uintptr_t kStackReserve = 256u << 10;
-
-} // namespace
-
-// Threads differ in stack size (a host's worker threads are often smaller than the main
-// thread's), so the limits follow the thread that runs the script. Asked once per thread: the
-// answer never changes while the thread lives.
-uintptr_t threadStackLow() {
-    thread_local const uintptr_t low = [] {
-        pthread_attr_t attr;
-        if (pthread_getattr_np(pthread_self(), &attr) != 0)
-            return uintptr_t{0};
-        void *addr = nullptr;
-        size_t size = 0;
-        uintptr_t r = 0;
-        if (pthread_attr_getstack(&attr, &addr, &size) == 0)
-            r = reinterpret_cast<uintptr_t>(addr);
-        pthread_attr_destroy(&attr);
-        return r;
-    }();
-    return low;
-}
-
-namespace {
 
 ScriptError named(int32_t number, std::u16string_view name) {
     return ScriptError(number, errorDescription(number) + u": '" + std::u16string(name) + u"'");

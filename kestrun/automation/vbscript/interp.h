@@ -53,6 +53,28 @@ struct DialogHost {
 };
 std::unique_ptr<DialogHost> makeDesktopDialogs();
 
+// The button a user picks by pressing Enter in a message box of `buttons` (the button bits of
+// MsgBox's second argument): what a dialog answers when it cannot be shown.
+inline int defaultMessageBoxAnswer(int buttons) {
+    switch (buttons & 7) {
+    case 2:
+        return 3; // Abort
+    case 3:
+    case 4:
+        return 6; // Yes
+    case 5:
+        return 4; // Retry
+    default:
+        return 1; // OK
+    }
+}
+
+// The wall-clock time in the local time zone, as the platform's time zone rules give it.
+struct LocalTime {
+    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime localNow();
+
 class Interp {
 public:
     Interp();

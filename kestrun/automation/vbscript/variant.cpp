@@ -1,45 +1,14 @@
 #include "kestrun/automation/vbscript/variant.h"
 
 #include "kestrun/automation/vbscript/errors.h"
+#include "kestrun/automation/vbscript/object_proxy.h"
 
-#include <atomic>
 #include <cmath>
-#include <type_traits>
 #include <vector>
 
 namespace kestrun::vbscript {
 
 namespace {
-
-// A script object handed to the caller: a COM-style reference-counted wrapper that owns a
-// reference to the object and to the engine it lives in.
-struct ObjectProxy {
-    IUnknown unknown; // first member: the interface pointer is the proxy's address
-    std::atomic<ULONG> refs;
-    std::shared_ptr<Interp> engine;
-    Value value; // released before the engine
-
-    static HRESULT QueryInterface(IUnknown *self, const void *, void **object) {
-        if (!object)
-            return E_POINTER;
-        AddRef(self);
-        *object = self;
-        return S_OK;
-    }
-    static ULONG AddRef(IUnknown *self) { return ++Of(self)->refs; }
-    static ULONG Release(IUnknown *self) {
-        ObjectProxy *p = Of(self);
-        ULONG left = --p->refs;
-        if (left == 0)
-            std::unique_ptr<ObjectProxy> doomed(p);
-        return left;
-    }
-    static ObjectProxy *Of(IUnknown *self) { return reinterpret_cast<ObjectProxy *>(self); }
-};
-static_assert(std::is_standard_layout_v<ObjectProxy>);
-
-const IUnknownVtbl kProxyVtbl = {ObjectProxy::QueryInterface, ObjectProxy::AddRef,
-                                 ObjectProxy::Release};
 
 Value numberValue(double d) {
     if (d >= -2147483648.0 && d <= 2147483647.0 && d == std::floor(d))
@@ -289,14 +258,8 @@ void ToVariant(const std::shared_ptr<Interp> &engine, const Value &value, VARIAN
     case VType::Object: {
         t.vt = VT_DISPATCH;
         t.pdispVal = nullptr;
-        if (value.o()) {
-            auto proxy = std::make_unique<ObjectProxy>();
-            proxy->unknown.lpVtbl = &kProxyVtbl;
-            proxy->refs = 1;
-            proxy->engine = engine;
-            proxy->value = value;
-            t.pdispVal = &proxy.release()->unknown;
-        }
+        if (value.o())
+            t.pdispVal = NewObjectProxy(engine, value);
         break;
     }
     case VType::Array: {

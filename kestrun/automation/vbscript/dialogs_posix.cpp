@@ -64,7 +64,7 @@ public:
                    const std::u16string &title) override {
         constexpr int kOk = 1, kCancel = 2, kAbort = 3, kRetry = 4, kIgnore = 5, kYes = 6, kNo = 7;
         if (!displayPresent())
-            return defaultAnswer(buttons & 7);
+            return defaultMessageBoxAnswer(buttons);
         std::vector<std::string> args{"--no-markup", "--title=" + u16ToUtf8(title),
                                       "--text=" + u16ToUtf8(prompt)};
         int kind = buttons & 7;
@@ -105,7 +105,7 @@ public:
             args.push_back(std::string("--extra-button=") + choices[2].label);
         int rc = runZenity(args, out);
         if (rc < 0)
-            return defaultAnswer(kind);
+            return defaultMessageBoxAnswer(kind);
         if (rc == 0)
             return choices[0].result;
         if (choices.size() > 2 && out.find(choices[2].label) != std::string::npos)
@@ -129,21 +129,6 @@ public:
             out.pop_back();
         text = utf8ToU16(out);
         return true;
-    }
-
-private:
-    static int defaultAnswer(int kind) {
-        switch (kind) {
-        case 2:
-            return 3; // Abort
-        case 3:
-        case 4:
-            return 6; // Yes
-        case 5:
-            return 4; // Retry
-        default:
-            return 1; // OK
-        }
     }
 };
 
