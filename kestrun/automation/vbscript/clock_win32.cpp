@@ -1,9 +1,6 @@
 // The local time from the system's own clock and time zone settings.
 #include "kestrun/automation/vbscript/interp.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 namespace kestrun::vbscript {

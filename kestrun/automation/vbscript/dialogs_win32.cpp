@@ -5,12 +5,6 @@
 // pressing Enter would: OK, or the default text.
 #include "kestrun/automation/vbscript/interp.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <string>

@@ -3,9 +3,6 @@
 // reserve the engine keeps free).
 #include "kestrun/automation/vbscript/ast.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 namespace kestrun::vbscript {

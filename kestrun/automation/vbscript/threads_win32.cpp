@@ -3,9 +3,6 @@
 // completely before its tasks' data is touched again.
 #include "kestrun/automation/vbscript/threads.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>
