@@ -126,6 +126,46 @@ TEST(VbsWindowsStack, SmallThreadsKnowTheirStackAndEndDeepRecursionInError28) {
     EXPECT_EQ(probe.shallow.text, "50");
 }
 
+// An object a function returns is a system COM object: IUnknown and IDispatch answer, other
+// interfaces are refused, its members are not reachable by name, and references are counted.
+TEST(VbsWindowsObjects, ReturnedObjectsAreComObjectsThatKeepTheirEngine) {
+    vbhost::String script("Class K : Public V : End Class\r\n"
+                          "Function Make() : Set Make = New K : Make.V = 7 : End Function\r\n");
+    vbhost::String name("Make"), error;
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(RunVBFunction(script.ref(), name.ref(), nullptr, &result, error.ref()), 1)
+        << error.bytes();
+    ASSERT_EQ(result.vt, VT_DISPATCH);
+    ASSERT_NE(result.pdispVal, nullptr);
+    IDispatch *object = result.pdispVal;
+    IUnknown *unknown = nullptr;
+    ASSERT_EQ(object->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown)), S_OK);
+    IDispatch *dispatch = nullptr;
+    ASSERT_EQ(object->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&dispatch)), S_OK);
+    EXPECT_EQ(static_cast<void *>(dispatch), static_cast<void *>(unknown));
+    void *stream = &stream;
+    EXPECT_EQ(object->QueryInterface(IID_IStream, &stream), E_NOINTERFACE);
+    EXPECT_EQ(stream, nullptr);
+    UINT count = 7;
+    EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    OLECHAR member[] = L"V";
+    LPOLESTR names[] = {member};
+    DISPID id = 0;
+    EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id),
+              DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(id, DISPID_UNKNOWN);
+    EXPECT_EQ(unknown->Release(), 2u);
+    EXPECT_EQ(dispatch->Release(), 1u);
+    // A copy holds its own reference; clearing both frees the object.
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &result), S_OK);
+    EXPECT_EQ(VariantClear(&result), S_OK);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+}
+
 void PutVariant(SAFEARRAY *a, LONG row, LONG col, VARIANT v) {
     LONG idx[2] = {row, col};
     ASSERT_EQ(SafeArrayPutElement(a, idx, &v), S_OK);
