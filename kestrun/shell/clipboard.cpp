@@ -10,7 +10,7 @@ std::vector<std::string> ClipboardFileList(std::string_view ansiPath,
         return {};
     }
     std::string local = interop::AnsiToUtf8(ansiPath);
-    if (local.front() != '/') {
+    if (!currentFolder.empty() && local.front() != '/') {
         std::string absolute(currentFolder);
         if (absolute.empty() || absolute.back() != '/') {
             absolute.push_back('/');
@@ -37,6 +37,36 @@ std::string FileUri(std::string_view absolutePath) {
         }
     }
     return uri;
+}
+
+std::string DropFilesBlock(const std::vector<std::u16string> &files) {
+    constexpr uint32_t kRecordSize = 20;
+    std::string block;
+    const auto put32 = [&](uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            block.push_back(static_cast<char>((value >> shift) & 0xFF));
+        }
+    };
+    const auto put16 = [&](char16_t unit) {
+        block.push_back(static_cast<char>(unit & 0xFF));
+        block.push_back(static_cast<char>(unit >> 8));
+    };
+    put32(kRecordSize); // pFiles: the list follows the record
+    put32(0);           // pt.x
+    put32(0);           // pt.y
+    put32(0);           // fNC
+    put32(1);           // fWide
+    for (const auto &file : files) {
+        for (const char16_t unit : file) {
+            put16(unit);
+        }
+        put16(0);
+    }
+    put16(0);
+    if (files.empty()) {
+        put16(0);
+    }
+    return block;
 }
 
 int32_t CopyFileToClipboard(ClipboardSeam &clipboard, const char *ansiPath,

@@ -1,6 +1,6 @@
 // The platform's file and folder dialogs. On Windows: GetOpenFileNameW, GetSaveFileNameW and
-// SHBrowseForFolderW. Here: a GTK program beside the library (dialog_gtk_helper.cpp), so that the
-// host process never loads a toolkit.
+// SHBrowseForFolderW (dialogs_win32.cpp). On Linux: a GTK program beside the library
+// (dialogs_posix.cpp), so that the host process never loads a toolkit.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,9 @@ struct DialogRequest {
     std::u16string initialFolder;
     // The folder dialog's text above the tree (empty for none).
     std::u16string title;
+    // The save dialog appends "." and this extension to a typed name without one (empty for
+    // none).
+    std::u16string defaultExtension;
 };
 
 struct DialogAnswer {

@@ -102,6 +102,27 @@ std::u16string JoinSelection(const std::vector<std::u16string> &paths,
     return joined;
 }
 
+std::vector<std::u16string> SelectionPaths(std::u16string_view buffer, size_t firstName) {
+    std::vector<std::u16string> paths;
+    if (firstName == 0 || firstName >= buffer.size()) {
+        return paths;
+    }
+    std::u16string folder(buffer.substr(0, firstName - 1));
+    if (folder.empty() || folder.back() != u'\\') {
+        folder.push_back(u'\\');
+    }
+    size_t start = firstName;
+    while (start < buffer.size()) {
+        const size_t end = std::min(buffer.find(u'\0', start), buffer.size());
+        if (end == start) {
+            break;
+        }
+        paths.push_back(folder + std::u16string(buffer.substr(start, end - start)));
+        start = end + 1;
+    }
+    return paths;
+}
+
 std::u16string WithDefaultExtension(std::u16string path, std::u16string_view extension) {
     while (!extension.empty() && extension.front() == u'.') {
         extension.remove_prefix(1);
@@ -143,7 +164,6 @@ std::string ShowOpenFile(DialogSeam &dialogs, const DesktopFolderSource &desktop
 std::string ShowSaveFile(DialogSeam &dialogs, const DesktopFolderSource &desktop, uint64_t owner,
                          std::string_view filter, std::string_view initialFolder,
                          std::string_view fileTitle, std::string_view defaultExtension) {
-    std::u16string extension;
     DialogRequest request;
     try {
         request.kind = DialogKind::Save;
@@ -151,13 +171,13 @@ std::string ShowSaveFile(DialogSeam &dialogs, const DesktopFolderSource &desktop
         request.initialFolder = InitialFolder(initialFolder, desktop);
         request.filter = FilterList(AnsiToWide(filter));
         (void)AnsiToWide(fileTitle);
-        extension = AnsiToWide(defaultExtension);
+        request.defaultExtension = AnsiToWide(defaultExtension);
     } catch (...) {
         return FailureText(Stage::None);
     }
-    return RunFileDialog(dialogs, std::move(request), [&](const DialogAnswer &answer) {
-        return WithDefaultExtension(answer.paths.front(), extension);
-    });
+    // The dialog has completed the name with the default extension.
+    return RunFileDialog(dialogs, std::move(request),
+                         [](const DialogAnswer &answer) { return answer.paths.front(); });
 }
 
 std::string ShowBrowserFolder(DialogSeam &dialogs, const DesktopFolderSource &desktop,

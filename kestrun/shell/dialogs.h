@@ -24,6 +24,13 @@ std::vector<std::pair<std::u16string, std::u16string>> FilterPairs(std::u16strin
 std::u16string JoinSelection(const std::vector<std::u16string> &paths,
                              std::u16string_view separator);
 
+// The full paths of a multiple selection as the Windows open dialog reports it: `buffer` holds
+// the folder and the file names as NUL-ended texts (one full path when one file was chosen) and
+// `firstName` is the offset of the first name. The folder is the first `firstName` - 1 units,
+// given a trailing backslash when it has none; the names run up to the first empty one. An
+// offset outside the buffer gives no paths.
+std::vector<std::u16string> SelectionPaths(std::u16string_view buffer, size_t firstName);
+
 // `path` with "." and the default extension appended when its file name has no extension (a
 // leading dot of the extension is not doubled). An empty extension changes nothing.
 std::u16string WithDefaultExtension(std::u16string path, std::u16string_view extension);

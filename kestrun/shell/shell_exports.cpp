@@ -5,22 +5,15 @@
 #include "kestrun/shell/desktop_folder_seam.h"
 #include "kestrun/shell/dialogs.h"
 
-#include <climits>
-#include <unistd.h>
-
 using namespace kestrun::interop;
 namespace shell = kestrun::shell;
 
 namespace {
 
-// Owner windows are the display's window ids; any other value means no owner.
+// Owner windows are 32-bit window handles (X11 window ids on Linux); any other value means no
+// owner.
 uint64_t OwnerWindow(intptr_t handle) {
     return handle > 0 && uint64_t(handle) <= 0xFFFFFFFFu ? uint64_t(handle) : 0;
-}
-
-std::string CurrentFolder() {
-    char buffer[PATH_MAX];
-    return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
 }
 
 } // namespace
@@ -60,6 +53,6 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL ShowBrowserFolder(intptr_t hwndOwner, BSTR *ini
 KESTRUN_EXPORT int32_t KESTRUN_CALL Win_CopyFileToClipBoard(const char *filePath) {
     return Guard(int32_t{0}, [&] {
         const auto clipboard = shell::SystemClipboard();
-        return shell::CopyFileToClipboard(*clipboard, filePath, CurrentFolder());
+        return shell::CopyFileToClipboard(*clipboard, filePath, shell::RelativePathBase());
     });
 }

@@ -1,9 +1,11 @@
 // Dialog and clipboard logic without a display: the dialogs and the clipboard are stand-ins
 // that record the request and give a chosen answer.
-#include "kestrun/shell/child_process.h"
 #include "kestrun/shell/clipboard.h"
 #include "kestrun/shell/desktop_folder_seam.h"
 #include "kestrun/shell/dialogs.h"
+#ifndef _WIN32
+#include "kestrun/shell/child_process.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -83,6 +85,30 @@ TEST(WithDefaultExtension, OnlyNamesWithoutExtensionGetIt) {
     EXPECT_EQ(WithDefaultExtension(u"/d/report", u""), u"/d/report");
 }
 
+TEST(SelectionPaths, FolderAndNamesAsTheOpenDialogReportsThem) {
+    // Several files: the folder, then the names, each ended by a NUL, and one more NUL.
+    const std::u16string several = u"C:\\Data\\Sub\0a.txt\0b.txt\0c.txt\0\0"s;
+    EXPECT_EQ(SelectionPaths(several, 12),
+              (std::vector<std::u16string>{u"C:\\Data\\Sub\\a.txt", u"C:\\Data\\Sub\\b.txt",
+                                           u"C:\\Data\\Sub\\c.txt"}));
+    // One file in this mode: its full path, the offset at its name.
+    EXPECT_EQ(SelectionPaths(u"C:\\Data\\a.txt\0\0"s, 8),
+              std::vector<std::u16string>{u"C:\\Data\\a.txt"});
+    // The drive root already ends with a backslash; a root file has none before its name.
+    EXPECT_EQ(SelectionPaths(u"C:\\\0a\0b\0\0"s, 4),
+              (std::vector<std::u16string>{u"C:\\a", u"C:\\b"}));
+    EXPECT_EQ(SelectionPaths(u"C:\\a.txt\0\0"s, 3), std::vector<std::u16string>{u"C:\\a.txt"});
+    // Joined as the export returns them.
+    EXPECT_EQ(JoinSelection(SelectionPaths(several, 12), u";"),
+              u"C:\\Data\\Sub\\a.txt;C:\\Data\\Sub\\b.txt;C:\\Data\\Sub\\c.txt;");
+    // Offsets outside the buffer, and a buffer without its final NUL, stay inside it.
+    EXPECT_TRUE(SelectionPaths(several, 0).empty());
+    EXPECT_TRUE(SelectionPaths(several, several.size()).empty());
+    EXPECT_TRUE(SelectionPaths(u"", 1).empty());
+    EXPECT_EQ(SelectionPaths(u"C:\\d\0a\0b"s, 5),
+              (std::vector<std::u16string>{u"C:\\d\\a", u"C:\\d\\b"}));
+}
+
 TEST(ShowOpenFile, FillsTheRequestAndFormatsTheAnswer) {
     ScriptedDialogs dialogs;
     dialogs.answer = Chosen({u"/home/u/\u62a5\u544a.txt"});
@@ -118,15 +144,21 @@ TEST(ShowOpenFile, FailuresCarryTheStageNotes) {
     EXPECT_EQ(ShowBrowserFolder(dialogs, Desktop, 0, "", ""), "ERROR:no dialog");
 }
 
-TEST(ShowSaveFile, AppendsTheDefaultExtension) {
+TEST(ShowSaveFile, HandsTheDefaultExtensionToTheDialog) {
     ScriptedDialogs dialogs;
-    dialogs.answer = Chosen({u"/d/report"});
-    EXPECT_EQ(ShowSaveFile(dialogs, Desktop, 0, "Text|*.txt", "/d", "", "txt"), "/d/report.txt");
+    dialogs.answer = Chosen({u"/d/report.txt"});
+    // 报表 in GBK.
+    EXPECT_EQ(ShowSaveFile(dialogs, Desktop, 0, "Text|*.txt", "/d", "", "\xB1\xA8\xB1\xED"),
+              "/d/report.txt");
     EXPECT_EQ(dialogs.requests[0].kind, DialogKind::Save);
+    EXPECT_EQ(dialogs.requests[0].defaultExtension, u"\u62a5\u8868");
+    EXPECT_EQ(dialogs.requests[0].initialFolder, u"/d");
     dialogs.answer = Chosen({u"/d/old.log"});
     EXPECT_EQ(ShowSaveFile(dialogs, Desktop, 0, "", "", "", "txt"), "/d/old.log");
+    EXPECT_EQ(dialogs.requests[1].initialFolder, u"/home/u/Desktop");
     dialogs.answer = DialogAnswer{};
-    EXPECT_EQ(ShowSaveFile(dialogs, Desktop, 0, "", "", "", "txt"), "");
+    EXPECT_EQ(ShowSaveFile(dialogs, Desktop, 0, "", "", "", ""), "");
+    EXPECT_TRUE(dialogs.requests[2].defaultExtension.empty());
 }
 
 TEST(ShowBrowserFolder, StartsAtTheDesktopWhateverTheFolderArgumentSays) {
@@ -143,6 +175,7 @@ TEST(ShowBrowserFolder, StartsAtTheDesktopWhateverTheFolderArgumentSays) {
     EXPECT_EQ(ShowBrowserFolder(dialogs, Desktop, 0, "", ""), "");
 }
 
+#ifndef _WIN32
 TEST(DesktopFolder, ReadsTheUserDirsFile) {
     EXPECT_EQ(DesktopFolderFrom("", "/home/u"), "/home/u/Desktop");
     EXPECT_EQ(DesktopFolderFrom("# comment\nXDG_DESKTOP_DIR=\"$HOME/Bureau\"\n", "/home/u"),
@@ -152,15 +185,36 @@ TEST(DesktopFolder, ReadsTheUserDirsFile) {
     EXPECT_EQ(DesktopFolderFrom("XDG_DESKTOP_DIR=\"relative\"\n", "/h"), "/h/Desktop");
     EXPECT_EQ(DesktopFolderFrom("XDG_DESKTOP_DIR=\"$HOME/a\\\"b\"\n", "/h"), "/h/a\"b");
 }
+#endif
 
 TEST(Clipboard, FileListAndUri) {
     EXPECT_TRUE(ClipboardFileList("", "/cwd").empty());
     EXPECT_EQ(ClipboardFileList("a.txt", "/cwd"), std::vector<std::string>{"/cwd/a.txt"});
     EXPECT_EQ(ClipboardFileList("a.txt", "/"), std::vector<std::string>{"/a.txt"});
+    // Without a folder the name stays as given (the Windows file list).
+    EXPECT_EQ(ClipboardFileList("a.txt", ""), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(ClipboardFileList("C:\\\xB1\xA8.txt", ""),
+              std::vector<std::string>{"C:\\\xE6\x8A\xA5.txt"});
     EXPECT_EQ(ClipboardFileList("/x/\xB1\xA8.txt", "/cwd"),
               std::vector<std::string>{"/x/\xE6\x8A\xA5.txt"});
     EXPECT_EQ(FileUri("/a b/100%#?.txt"), "file:///a%20b/100%25%23%3F.txt");
     EXPECT_EQ(FileUri("/x/\xE6\x8A\xA5~_-.t"), "file:///x/%E6%8A%A5~_-.t");
+}
+
+TEST(Clipboard, DropFilesBlock) {
+    const std::string header("\x14\0\0\0"       // list offset 20
+                             "\0\0\0\0\0\0\0\0" // drop point
+                             "\0\0\0\0"         // non-client flag
+                             "\x01\0\0\0",      // wide names
+                             20);
+    // An empty list: the record and two NUL units, 24 bytes.
+    EXPECT_EQ(DropFilesBlock({}), header + std::string(4, '\0'));
+    // One path: 2 x units + 24 bytes, little-endian UTF-16 (报 is U+62A5).
+    EXPECT_EQ(DropFilesBlock({u"C:\\\u62a5"}),
+              header + std::string("C\0:\0\\\0\xA5\x62\0\0\0\0", 12));
+    EXPECT_EQ(DropFilesBlock({u"ab"}).size(), 2u * 2 + 24);
+    // Several paths, each with its NUL, then the NUL that ends the list.
+    EXPECT_EQ(DropFilesBlock({u"a", u"b"}), header + std::string("a\0\0\0b\0\0\0\0\0", 10));
 }
 
 TEST(Clipboard, ResultFollowsTheSeam) {
@@ -174,6 +228,7 @@ TEST(Clipboard, ResultFollowsTheSeam) {
     EXPECT_EQ(CopyFileToClipboard(clipboard, "/f", "/"), 0);
 }
 
+#ifndef _WIN32
 TEST(ChildProcess, ReadsWaitsAndKills) {
     auto echo = ChildProcess::Start("/bin/echo", {"hello", "world"}, false);
     ASSERT_TRUE(echo);
@@ -194,3 +249,4 @@ TEST(ChildProcess, ReadsWaitsAndKills) {
     // A child dropped without waiting is killed and reaped by its owner.
     { auto dropped = ChildProcess::Start("/bin/sleep", {"30"}, false); }
 }
+#endif

@@ -209,6 +209,13 @@ TEST(WindowsImages, QrCodeAndConversionWithWidePaths) {
     }
 }
 
+TEST(WindowsBuild, ShellExportsArePartOfIt) {
+    // tests/shell covers them; here only that the DLL carries them (an empty file list is put on
+    // the clipboard, where a missing export would answer 0).
+    EXPECT_EQ(Win_CopyFileToClipBoard(nullptr), 0);
+    EXPECT_EQ(Win_CopyFileToClipBoard(""), 1);
+}
+
 TEST(WindowsBuild, ExportsOfMissingFamiliesSaySo) {
     String url("http://127.0.0.1/");
     String headers("x");

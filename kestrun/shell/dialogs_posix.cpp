@@ -66,6 +66,11 @@ public:
             start = end + 1;
         }
         answer.confirmed = !answer.paths.empty();
+        // The GTK chooser leaves a typed name as it is; the platform's save dialog completes it.
+        if (request.kind == DialogKind::Save && answer.confirmed) {
+            answer.paths.front() =
+                WithDefaultExtension(std::move(answer.paths.front()), request.defaultExtension);
+        }
         return answer;
     }
 };

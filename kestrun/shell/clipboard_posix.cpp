@@ -9,6 +9,8 @@
 #include "kestrun/shell/clipboard_protocol.h"
 
 #include <chrono>
+#include <climits>
+#include <unistd.h>
 
 namespace kestrun::shell {
 namespace {
@@ -44,6 +46,11 @@ public:
 
 std::unique_ptr<ClipboardSeam> SystemClipboard() {
     return std::make_unique<HelperClipboard>();
+}
+
+std::string RelativePathBase() {
+    char buffer[PATH_MAX];
+    return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
 }
 
 } // namespace kestrun::shell
