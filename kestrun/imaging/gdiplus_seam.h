@@ -1,9 +1,8 @@
-// The imaging layer that stands in for GDI+: the flat operations the image exports use, with
-// GDI+'s status values, UTF-16 paths and encoders found by MIME type. Images are decoded by the
-// codecs of image_codecs.h (PNG, JPEG, BMP, GIF); the encoders write BMP (24-bit) and JPEG.
+// GDI+ as the image exports use it: the flat operations, with GDI+'s status values, UTF-16 paths
+// and encoders found by MIME type. On Windows this is GDI+ itself (gdiplus_seam_win32.cpp). Here
+// (gdiplus_seam_posix.cpp) images are decoded by the codecs of image_codecs.h (PNG, JPEG, BMP,
+// GIF) and the encoders write BMP (24-bit) and JPEG.
 #pragma once
-
-#include "kestrun/imaging/raster.h"
 
 #include <array>
 #include <cstdint>
@@ -33,28 +32,25 @@ struct StartupInput {
 };
 
 // GdiplusStartup / GdiplusShutdown: the layer is started for the life of this object, and every
-// image of the call is disposed of before it goes. The codecs here keep no state between calls,
-// so starting and stopping have nothing to set up or tear down; the object marks the span.
+// image of the call is disposed of before it goes.
 class Session {
 public:
     explicit Session(const StartupInput &input = StartupInput{});
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
-};
-
-// A decoded image. Disposing of it (GdipDisposeImage) is destroying it.
-class Image {
-public:
-    explicit Image(Raster raster) : raster_(std::move(raster)) {}
-    uint32_t Width() const { return raster_.width; }
-    uint32_t Height() const { return raster_.height; }
-    const Raster &Pixels() const { return raster_; }
 
 private:
-    Raster raster_;
+    uintptr_t token_ = 0; // the startup token, 0 when the start failed
 };
-using ImagePtr = std::unique_ptr<Image>;
+
+// A decoded image, defined by each implementation. Disposing of it (GdipDisposeImage) is
+// destroying it.
+class Image;
+struct ImageDisposer {
+    void operator()(Image *image) const;
+};
+using ImagePtr = std::unique_ptr<Image, ImageDisposer>;
 
 // GdipCreateBitmapFromFile: decodes the file (format found by its content, not its name). On
 // failure `bitmap` stays empty.

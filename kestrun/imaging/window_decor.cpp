@@ -15,8 +15,15 @@ namespace {
 constexpr size_t kMaxPathUnits = 259;
 
 bool IsBareName(std::string_view folder) {
-    return folder.find('\\') == std::string_view::npos &&
-           folder.find("//") == std::string_view::npos && (folder.empty() || folder.front() != '/');
+    if (folder.find('\\') != std::string_view::npos ||
+        folder.find("//") != std::string_view::npos) {
+        return false;
+    }
+#ifdef _WIN32
+    return true; // a single forward slash is not a separator here
+#else
+    return folder.empty() || folder.front() != '/'; // an absolute path
+#endif
 }
 
 std::optional<std::string> ReadSkinFile(std::string_view ansiPath, size_t maxBytes) {
@@ -61,11 +68,12 @@ std::string SkinFilePath(std::string_view moduleFolder, std::string_view skinFol
                          std::string_view fileName) {
     std::string path;
     if (IsBareName(skinFolder)) {
-        path.append(moduleFolder).append("Skin/").append(skinFolder);
+        path.append(moduleFolder).append("Skin").push_back(kSkinSeparator);
+        path.append(skinFolder);
     } else {
         path.append(skinFolder);
     }
-    path.push_back('/');
+    path.push_back(kSkinSeparator);
     path.append(fileName);
     return path;
 }

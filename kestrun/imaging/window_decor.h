@@ -13,9 +13,16 @@
 
 namespace kestrun::imaging {
 
-// The ANSI path of `fileName` in a skin folder. A `skinFolder` with no backslash, no "//" and no
-// leading "/" is a bare name: its folder is <moduleFolder>Skin/<skinFolder>. Any other value is
-// the folder itself. The file name follows the folder after one separator.
+// The separator SkinFilePath puts between folders and the file name.
+#ifdef _WIN32
+inline constexpr char kSkinSeparator = '\\';
+#else
+inline constexpr char kSkinSeparator = '/';
+#endif
+
+// The ANSI path of `fileName` in a skin folder. A `skinFolder` with no backslash and no "//" (and,
+// outside Windows, no leading "/") is a bare name: its folder is <moduleFolder>Skin\<skinFolder>.
+// Any other value is the folder itself. The file name follows the folder after one separator.
 std::string SkinFilePath(std::string_view moduleFolder, std::string_view skinFolder,
                          std::string_view fileName);
 

@@ -1,6 +1,7 @@
-// The windowing system as the window-decorating exports use it. On Windows: WM_SETICON,
-// GetWindow(GW_OWNER), GetDC and GDI+ drawing. Here: an X11 server reached through XCB
-// (window_x11.cpp), one connection per call. Window handles are the server's window ids.
+// The windowing system as the window-decorating exports use it. On Windows (window_win32.cpp):
+// LoadImageW and WM_SETICON for icons, GetWindow(GW_OWNER), GetDC and GDI+ drawing. On X11
+// (window_x11.cpp): a server reached through XCB, one connection per call, with the Session below;
+// window handles are the server's window ids.
 #pragma once
 
 #include "kestrun/imaging/raster.h"
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace kestrun::imaging::window {
 
@@ -39,5 +41,13 @@ public:
 
 // A session on the user's display, or null when there is none.
 std::unique_ptr<Session> OpenSession();
+
+// SetFormIcon and LoadPNG on the window whose handle the caller passed (null or 0: nothing is
+// done), with the library's own folder for bare skin folder names.
+void SetFormIconOn(const intptr_t *handle, std::string_view iconFile, std::string_view skinFolder,
+                   std::string_view moduleFolder);
+void LoadPngOn(const intptr_t *handle, std::string_view imageFile, int32_t left, int32_t top,
+               int32_t width, int32_t height, std::string_view skinFolder,
+               std::string_view moduleFolder);
 
 } // namespace kestrun::imaging::window

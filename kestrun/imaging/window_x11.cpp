@@ -3,6 +3,8 @@
 // taken per request and dropped: XCB never calls a process-wide handler.
 #include "kestrun/imaging/window_seam.h"
 
+#include "kestrun/imaging/window_decor.h"
+
 #include "kestrun/x11/xcb_owned.h"
 
 #include <xcb/render.h>
@@ -190,12 +192,49 @@ private:
 
 } // namespace
 
+namespace {
+
+// A window id from the caller's variable: nothing for a null variable, 0, or a value no window id
+// can have.
+std::optional<WindowId> WindowFrom(const intptr_t *variable) {
+    if (variable == nullptr || *variable <= 0 || uint64_t(*variable) > 0xFFFFFFFFu) {
+        return std::nullopt;
+    }
+    return WindowId(*variable);
+}
+
+} // namespace
+
 std::unique_ptr<Session> OpenSession() {
     auto display = x11::ConnectDisplay();
     if (!display) {
         return nullptr;
     }
     return std::make_unique<X11Session>(std::move(display->connection));
+}
+
+void SetFormIconOn(const intptr_t *handle, std::string_view iconFile, std::string_view skinFolder,
+                   std::string_view moduleFolder) {
+    const auto id = WindowFrom(handle);
+    if (!id) {
+        return;
+    }
+    if (auto session = OpenSession()) {
+        imaging::SetFormIcon(*session, *id, iconFile, skinFolder, moduleFolder);
+    }
+}
+
+void LoadPngOn(const intptr_t *handle, std::string_view imageFile, int32_t left, int32_t top,
+               int32_t width, int32_t height, std::string_view skinFolder,
+               std::string_view moduleFolder) {
+    const auto id = WindowFrom(handle);
+    if (!id) {
+        return;
+    }
+    if (auto session = OpenSession()) {
+        imaging::LoadPng(*session, *id, imageFile, left, top, width, height, skinFolder,
+                         moduleFolder);
+    }
 }
 
 } // namespace kestrun::imaging::window

@@ -2,10 +2,25 @@
 
 #include "kestrun/imaging/file_seam.h"
 #include "kestrun/imaging/image_codecs.h"
+#include "kestrun/imaging/raster.h"
 
 #include <new>
 
 namespace kestrun::imaging::gdiplus {
+
+class Image {
+public:
+    explicit Image(Raster raster) : raster_(std::move(raster)) {}
+    const Raster &Pixels() const { return raster_; }
+
+private:
+    Raster raster_;
+};
+
+void ImageDisposer::operator()(Image *image) const {
+    delete image;
+}
+
 namespace {
 
 // The encoders' class identifiers: GDI+'s own values for its BMP and JPEG encoders.
@@ -19,6 +34,8 @@ constexpr int kDefaultJpegQuality = 75;
 
 } // namespace
 
+// The codecs here keep no state between calls, so starting and stopping have nothing to set up or
+// tear down; the session marks the span.
 Session::Session(const StartupInput &) {}
 
 Session::~Session() = default;
@@ -38,7 +55,7 @@ Status CreateBitmapFromFile(std::u16string_view path, ImagePtr &bitmap) {
         if (!raster) {
             return Status::InvalidParameter;
         }
-        bitmap = std::make_unique<Image>(std::move(*raster));
+        bitmap.reset(new Image(std::move(*raster)));
     } catch (const std::bad_alloc &) {
         return Status::OutOfMemory;
     }
