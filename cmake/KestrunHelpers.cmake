@@ -6,8 +6,7 @@ set(KESTRUN_WINDOWS_SKIPPED_DIRS
 # Test programs that use POSIX facilities (fork, symbolic links, file modes, dladdr) and so are
 # not built for Windows; tests/windows covers the same exports there.
 set(KESTRUN_WINDOWS_SKIPPED_TESTS
-    crypto_exports_test datastores_exports_test datastores_concurrency_test imaging_logic_test
-    imaging_exports_test imaging_window_test)
+    crypto_exports_test datastores_exports_test datastores_concurrency_test)
 
 # A family's platform seams sit in files named *_posix.cpp; on Windows each is replaced by the
 # *_win32.cpp beside it (or left out when there is none).

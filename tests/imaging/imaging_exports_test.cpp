@@ -1,55 +1,25 @@
-// MakeQRCode, ScanQRImage, ImageToJPG and ImageToBMP called as a Visual Basic host calls them.
-#include "test_images.h"
-#include "vbhost.h"
+// MakeQRCode, ScanQRImage, ImageToJPG and ImageToBMP called as a Visual Basic host calls them
+// (special files of POSIX systems: imaging_exports_posix_test.cpp).
+#include "imaging_calls.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
+using imaging_test::Make;
 using imaging_test::ReadFile;
+using imaging_test::Scan;
+using imaging_test::ScanFile;
 using imaging_test::ScratchDir;
+using imaging_test::ToBmp;
+using imaging_test::ToJpg;
 using imaging_test::WriteFile;
 using vbhost::Gbk;
 using vbhost::String;
 using vbhost::TakeText;
 
 namespace {
-
-std::string Make(std::string_view text, const std::string &file, int32_t size, int32_t level,
-                 int32_t quality = 90) {
-    String t(text);
-    String f(file);
-    return TakeText(MakeQRCode(t.ref(), f.ref(), size, level, quality));
-}
-
-std::string ToJpg(const std::string &source, const std::string &target, int32_t quality = 90) {
-    String s(source);
-    String t(target);
-    return TakeText(ImageToJPG(s.ref(), t.ref(), quality));
-}
-
-std::string ToBmp(const std::string &source, const std::string &target) {
-    String s(source);
-    String t(target);
-    return TakeText(ImageToBMP(s.ref(), t.ref()));
-}
-
-struct Scan {
-    std::string text;
-    std::string error;
-};
-
-Scan ScanFile(const std::string &file, int32_t hybrid, int32_t utf8) {
-    String f(file);
-    String error("left over from before");
-    Scan out;
-    out.text = TakeText(ScanQRImage(f.ref(), hybrid, error.ref(), utf8));
-    out.error = error.bytes();
-    return out;
-}
 
 // The BMP that MakeQRCode writes (24-bit, top row first) as a PNG, for the PNG scanning path.
 std::string BitmapToPng(const std::string &bmp) {
@@ -87,6 +57,7 @@ TEST(ImagingExports, VersionOneBitmapMatchesTheLayout) {
 
 TEST(ImagingExports, RoundTripsThroughEveryFormat) {
     ScratchDir dir;
+    const bool scan = !imaging_test::ReaderMissing(dir); // the conversions are checked either way
     const std::string chinese = Gbk("二维码：你好，世界！ABC 123");
     std::string longText;
     while (longText.size() < 1108) {
@@ -109,20 +80,29 @@ TEST(ImagingExports, RoundTripsThroughEveryFormat) {
         const std::string name = "c" + std::to_string(n++);
         // JPEG from MakeQRCode, scanned with the global-histogram binarizer.
         ASSERT_EQ(Make(c.text, dir / (name + ".jpeg"), c.size, c.level, 95), kOk) << name;
-        Scan s = ScanFile(dir / (name + ".jpeg"), 0, 0);
-        EXPECT_EQ(s.text, c.text) << name;
-        EXPECT_EQ(s.error, "");
+        if (scan) {
+            Scan s = ScanFile(dir / (name + ".jpeg"), 0, 0);
+            EXPECT_EQ(s.text, c.text) << name;
+            EXPECT_EQ(s.error, "");
+        }
         if (!c.everyPath) {
             continue;
         }
         // BMP straight from MakeQRCode, then converted to JPEG and scanned.
         ASSERT_EQ(Make(c.text, dir / (name + ".bmp"), c.size, c.level), kOk) << name;
         ASSERT_EQ(ToJpg(dir / (name + ".bmp"), dir / (name + "-from-bmp.jpg")), kOk);
-        EXPECT_EQ(ScanFile(dir / (name + "-from-bmp.jpg"), 1, 0).text, c.text) << name;
+        if (scan) {
+            EXPECT_EQ(ScanFile(dir / (name + "-from-bmp.jpg"), 1, 0).text, c.text) << name;
+        }
         // The JPEG through BMP and back to JPEG, scanned with the hybrid binarizer (True).
         ASSERT_EQ(ToBmp(dir / (name + ".jpeg"), dir / (name + "-2.bmp")), kOk);
         ASSERT_EQ(ToJpg(dir / (name + "-2.bmp"), dir / (name + "-2.jpg"), 100), kOk);
-        EXPECT_EQ(ScanFile(dir / (name + "-2.jpg"), -1, 0).text, c.text) << name;
+        if (scan) {
+            EXPECT_EQ(ScanFile(dir / (name + "-2.jpg"), -1, 0).text, c.text) << name;
+        }
+    }
+    if (!scan) {
+        GTEST_SKIP() << "this build has no barcode reader: the conversions alone were checked";
     }
     // The PNG path, and GBK content read with utf8 = 1 (not UTF-8: invalid bytes become "?").
     ASSERT_EQ(Make(chinese, dir / "p.bmp", 0, 1), kOk);
@@ -133,6 +113,9 @@ TEST(ImagingExports, RoundTripsThroughEveryFormat) {
 
 TEST(ImagingExports, Utf8ContentComesBackAsGbk) {
     ScratchDir dir;
+    if (imaging_test::ReaderMissing(dir)) {
+        GTEST_SKIP() << "this build has no barcode reader";
+    }
     // Content stored as UTF-8 bytes (with and without a byte-order mark).
     ASSERT_EQ(Make("\xE4\xBD\xA0\xE5\xA5\xBD, QR", dir / "u.jpg", 0, 1), kOk);
     EXPECT_EQ(ScanFile(dir / "u.jpg", 1, 1).text, Gbk("你好, QR"));
@@ -151,10 +134,17 @@ TEST(ImagingExports, GbkFileNamesWork) {
     ScratchDir dir;
     const std::string name = dir / Gbk("二维码.JPEG");
     ASSERT_EQ(Make("gbk path", name, 0, 0), kOk);
-    EXPECT_TRUE(imaging_test::FileExists(dir / "二维码.JPEG"));
-    EXPECT_FALSE(imaging_test::FileExists(dir / "二维码.JPEG.bmp"));
+#ifdef _WIN32
+    const std::string onDisk = name; // the test's own paths are ANSI (code page 936) too
+#else
+    const std::string onDisk = dir / "二维码.JPEG"; // the file system holds UTF-8 names
+#endif
+    EXPECT_TRUE(imaging_test::FileExists(onDisk));
+    EXPECT_FALSE(imaging_test::FileExists(onDisk + ".bmp"));
     EXPECT_EQ(ToBmp(name, dir / Gbk("图.bmp")), kOk);
-    EXPECT_EQ(ScanFile(name, 1, 0).text, "gbk path");
+    if (!imaging_test::ReaderMissing(dir)) {
+        EXPECT_EQ(ScanFile(name, 1, 0).text, "gbk path");
+    }
 }
 
 TEST(ImagingExports, EveryMessageInGbk) {
@@ -174,7 +164,7 @@ TEST(ImagingExports, EveryMessageInGbk) {
     EXPECT_EQ(Make("x", dir / "qr.Png", 0, 0), Gbk("不支持保存为png扩展名的文件！"));
     EXPECT_EQ(Make("x", dir / "m.bmp", 0, 4), Gbk("生成二维码文件失败！"));
     EXPECT_EQ(Make("x", dir / "no/such/folder/m.bmp", 0, 0), Gbk("可能是没有写入二维码文件的权限"));
-    ASSERT_EQ(::mkdir((dir / "t.jpg").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir / "t.jpg"));
     EXPECT_EQ(Make("x", dir / "t.jpg", 0, 0), Gbk("将BMP文件转换为JPG格式化时发生错误：转换失败!"));
     EXPECT_TRUE(imaging_test::FileExists(dir / "t.jpg.bmp"));
 
@@ -194,6 +184,9 @@ TEST(ImagingExports, EveryMessageInGbk) {
     WriteFile(dir / "text.png", "hello");
     EXPECT_EQ(ScanFile(dir / "text.png", 1, 0).error.rfind("Error while loading '", 0), 0u);
     ASSERT_EQ(ToJpg(dir / "s.bmp", dir / "s.jpg"), kOk);
+    if (imaging_test::ReaderMissing(dir)) {
+        GTEST_SKIP() << "this build has no barcode reader: its messages were not checked";
+    }
     WriteFile(dir / "blank.png", imaging_test::EncodePng(imaging_test::Quadrants(64, 64)));
     EXPECT_EQ(ScanFile(dir / "blank.png", 1, 0).error, "zxing::ReaderException: No code detected");
     EXPECT_EQ(ScanFile(dir / "s.jpg", 1, 0).error, ""); // a success empties the out-string
@@ -253,34 +246,4 @@ TEST(ImagingExports, DamagedFilesNeverCrashAnExport) {
         }
     }
     EXPECT_EQ(calls, 72);
-}
-
-TEST(ImagingExports, SpecialFilesAreNeitherWaitedOnNorReplaced) {
-    alarm(60); // a FIFO that blocked would end the test here rather than hang the run
-    ScratchDir dir;
-    ASSERT_EQ(Make("special", dir / "s.bmp", 0, 0), kOk);
-    ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
-    ASSERT_EQ(::mkfifo((dir / "fifo.jpg").c_str(), 0600), 0);
-    ASSERT_EQ(::mkdir((dir / "folder.bmp").c_str(), 0755), 0);
-
-    // Sources: a FIFO nobody writes to, a device that never ends, a folder.
-    for (const std::string &source :
-         {dir / "fifo.bmp", std::string("/dev/zero"), dir / "folder.bmp"}) {
-        EXPECT_EQ(ToJpg(source, dir / "o.jpg"), Gbk("转换失败!")) << source;
-        EXPECT_EQ(ToBmp(source, dir / "o.bmp"), Gbk("转换失败!")) << source;
-        EXPECT_EQ(ScanFile(source, 1, 0).error, "Loading \"" + source + "\" failed.") << source;
-    }
-    // Targets: a FIFO is not written to or waited on.
-    EXPECT_EQ(Make("x", dir / "fifo.bmp", 0, 0), Gbk("可能是没有写入二维码文件的权限"));
-    EXPECT_EQ(ToBmp(dir / "s.bmp", dir / "fifo.bmp"), Gbk("转换失败!"));
-    EXPECT_EQ(ToJpg(dir / "s.bmp", dir / "fifo.jpg"), Gbk("转换失败!"));
-    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo.bmp"));
-    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo.jpg"));
-
-    // Through a symbolic link the file it names is written and the link stays.
-    ASSERT_EQ(::symlink((dir / "real.bmp").c_str(), (dir / "link.bmp").c_str()), 0);
-    ASSERT_EQ(Make("linked", dir / "link.bmp", 0, 0), kOk);
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.bmp"));
-    EXPECT_EQ(ReadFile(dir / "real.bmp").substr(0, 2), "BM");
-    alarm(0);
 }

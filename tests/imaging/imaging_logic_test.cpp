@@ -1,4 +1,5 @@
 // QR code files, conversion and scanning through the plain functions behind the exports.
+#include "kestrun/imaging/barcode_decoder.h"
 #include "kestrun/imaging/barcode_errors.h"
 #include "kestrun/imaging/barcode_scan.h"
 #include "kestrun/imaging/convert.h"
@@ -12,9 +13,8 @@
 
 #include <qrencode.h>
 
+#include <filesystem>
 #include <memory>
-
-#include <sys/stat.h>
 
 using namespace kestrun::imaging;
 namespace msg = kestrun::imaging::messages;
@@ -27,6 +27,16 @@ namespace {
 int32_t ReadI32(const std::string &s, size_t at) {
     return int32_t(uint32_t(uint8_t(s[at])) | (uint32_t(uint8_t(s[at + 1])) << 8) |
                    (uint32_t(uint8_t(s[at + 2])) << 16) | (uint32_t(uint8_t(s[at + 3])) << 24));
+}
+
+// True when this build carries no barcode reader (a Windows build made without zxing-cpp).
+bool ReaderMissing() {
+    try {
+        barcode::DecodeLuminance(std::vector<uint8_t>(64, 255), 8, 8, false);
+    } catch (const barcode::Exception &e) {
+        return std::string_view(e.what()).find("not part of this build") != std::string::npos;
+    }
+    return false;
 }
 
 } // namespace
@@ -104,7 +114,7 @@ TEST(MakeQRCode, WritesJpegThroughTheBitmapAndRemovesIt) {
     EXPECT_EQ(jpeg->width, 25u * 8);
 
     // The conversion cannot write the target (a folder of that name): the bitmap stays.
-    ASSERT_EQ(::mkdir((dir / "taken.jpeg").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir / "taken.jpeg"));
     EXPECT_EQ(MakeQRCode("hello", dir / "taken.jpeg", 0, 0, 90),
               std::string(msg::kJpegStepFailed) + msg::kConversionFailed);
     EXPECT_TRUE(imaging_test::FileExists(dir / "taken.jpeg.bmp"));
@@ -137,7 +147,10 @@ TEST(ConvertImage, WritesTheFormatAskedForWhateverTheName) {
     ASSERT_TRUE(jpeg);
     EXPECT_EQ(jpeg->index, 1u);
     EXPECT_FALSE(FindEncoderByMimeType(u"image/JPEG"));
-    EXPECT_FALSE(FindEncoderByMimeType(u"image/png"));
+    EXPECT_FALSE(FindEncoderByMimeType(u""));
+#ifndef _WIN32
+    EXPECT_FALSE(FindEncoderByMimeType(u"image/png")); // GDI+ has one; the layer here does not
+#endif
 }
 
 TEST(ImageReaderSource, YieldsLuminanceByComponents) {
@@ -190,6 +203,9 @@ TEST(ImageReaderSource, LoadsByExtensionAndReportsLoaderErrors) {
 }
 
 TEST(ScanQRImage, ReadsWhatMakeQRCodeWrites) {
+    if (ReaderMissing()) {
+        GTEST_SKIP() << "this build has no barcode reader";
+    }
     ScratchDir dir;
     ASSERT_EQ(MakeQRCode("?Hello", dir / "q.jpg", 0, 1, 90), msg::kOk);
     for (bool hybrid : {false, true}) {
@@ -213,6 +229,9 @@ TEST(ScanQRImage, ReportsEachFailure) {
     out = ScanQRImage(dir / "q.bmp", true, 0);
     EXPECT_EQ(out.errorText, "Loading \"" + (dir / "q.bmp") + "\" failed.");
 
+    if (ReaderMissing()) {
+        GTEST_SKIP() << "this build has no barcode reader";
+    }
     WriteFile(dir / "blank.png", imaging_test::EncodePng(imaging_test::Quadrants(40, 40)));
     out = ScanQRImage(dir / "blank.png", false, 1);
     EXPECT_EQ(out.text, "");

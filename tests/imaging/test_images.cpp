@@ -12,6 +12,10 @@
 #include <jpeglib.h>
 #include <lodepng.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace imaging_test {
 
 ScratchDir::ScratchDir() {
@@ -64,8 +68,13 @@ void WriteFile(const std::string &path, std::string_view bytes) {
 }
 
 bool FileExists(const std::string &path) {
+#ifdef _WIN32
+    // The path is ANSI text (code page 936), as the exports take it.
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
     std::error_code ignored;
     return std::filesystem::exists(path, ignored);
+#endif
 }
 
 Picture Quadrants(unsigned width, unsigned height) {

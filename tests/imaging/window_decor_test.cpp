@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -119,15 +120,26 @@ public:
 } // namespace
 
 TEST(SkinFilePath, BareNamesLiveInTheSkinFolderBesideTheLibrary) {
-    EXPECT_EQ(SkinFilePath("/app/", "Blue", "app.ico"), "/app/Skin/Blue/app.ico");
+    // `path` with each '|' as the separator the skin paths use here.
+    const auto sep = [](std::string path) {
+        std::replace(path.begin(), path.end(), '|', kSkinSeparator);
+        return path;
+    };
+    EXPECT_EQ(SkinFilePath("C:\\App\\", "Blue", "app.ico"), sep("C:\\App\\Skin|Blue|app.ico"));
     // A single slash is not a path separator for the rule: still a bare name.
-    EXPECT_EQ(SkinFilePath("/app/", "Blue/Dark", "a.png"), "/app/Skin/Blue/Dark/a.png");
-    EXPECT_EQ(SkinFilePath("/app/", "", "a.png"), "/app/Skin//a.png");
-    // Backslash, "//" or a leading "/" make it a folder used as given.
-    EXPECT_EQ(SkinFilePath("/app/", "D:\\Res", "logo.png"), "D:\\Res/logo.png");
-    EXPECT_EQ(SkinFilePath("/app/", "\\\\server\\share", "logo.png"), "\\\\server\\share/logo.png");
-    EXPECT_EQ(SkinFilePath("/app/", "res//x", "logo.png"), "res//x/logo.png");
+    EXPECT_EQ(SkinFilePath("/app/", "Blue/Dark", "a.png"), sep("/app/Skin|Blue/Dark|a.png"));
+    EXPECT_EQ(SkinFilePath("/app/", "", "a.png"), sep("/app/Skin||a.png"));
+    // Backslash or "//" make it a folder used as given.
+    EXPECT_EQ(SkinFilePath("/app/", "D:\\Res", "logo.png"), sep("D:\\Res|logo.png"));
+    EXPECT_EQ(SkinFilePath("/app/", "\\\\server\\share", "logo.png"),
+              sep("\\\\server\\share|logo.png"));
+    EXPECT_EQ(SkinFilePath("/app/", "res//x", "logo.png"), sep("res//x|logo.png"));
+#ifdef _WIN32
+    EXPECT_EQ(SkinFilePath("C:\\App\\", "/res", "logo.png"), "C:\\App\\Skin\\/res\\logo.png");
+#else
+    // So does a leading "/": an absolute path.
     EXPECT_EQ(SkinFilePath("/app/", "/opt/res", "logo.png"), "/opt/res/logo.png");
+#endif
 }
 
 TEST(SkinFilePath, LocalNameIsUtf8AndLimitedTo259Units) {
