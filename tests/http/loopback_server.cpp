@@ -1,5 +1,9 @@
 #include "loopback_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -10,7 +14,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -19,6 +25,98 @@ namespace httptest {
 namespace {
 
 using namespace std::chrono_literals;
+
+// --- Sockets: Winsock or POSIX ------------------------------------------------------------
+
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+using SocketLength = int;
+constexpr int kSendFlags = 0;
+// No TLS in the Windows build; the connection carries a null stand-in for the TLS session.
+using SSL = void;
+
+NativeSocket Native(std::intptr_t s) {
+    return static_cast<NativeSocket>(s);
+}
+void CloseSocket(std::intptr_t s) {
+    closesocket(Native(s));
+}
+std::intptr_t OpenSocket() {
+    return static_cast<std::intptr_t>(socket(AF_INET, SOCK_STREAM, 0));
+}
+std::intptr_t AcceptFrom(std::intptr_t listener) {
+    return static_cast<std::intptr_t>(accept(Native(listener), nullptr, nullptr));
+}
+// True when `s` has something to read within `ms` milliseconds.
+bool Readable(std::intptr_t s, int ms) {
+    WSAPOLLFD p{Native(s), POLLRDNORM, 0};
+    return WSAPoll(&p, 1, ms) > 0;
+}
+#else
+using NativeSocket = int;
+using SocketLength = socklen_t;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+
+NativeSocket Native(std::intptr_t s) {
+    return static_cast<NativeSocket>(s);
+}
+void CloseSocket(std::intptr_t s) {
+    close(Native(s));
+}
+std::intptr_t OpenSocket() {
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+std::intptr_t AcceptFrom(std::intptr_t listener) {
+    return accept4(Native(listener), nullptr, nullptr, SOCK_CLOEXEC);
+}
+bool Readable(std::intptr_t s, int ms) {
+    pollfd p{Native(s), POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
+}
+#endif
+
+long Receive(std::intptr_t s, char *buffer, size_t size) {
+    return recv(Native(s), buffer, static_cast<int>(size), 0);
+}
+
+#ifdef _WIN32
+// Winsock, started while the returned holder lives.
+class SocketLibrary {
+public:
+    SocketLibrary() {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+            throw std::runtime_error("test server: WSAStartup");
+        }
+    }
+    ~SocketLibrary() { WSACleanup(); }
+    SocketLibrary(const SocketLibrary &) = delete;
+    SocketLibrary &operator=(const SocketLibrary &) = delete;
+};
+std::shared_ptr<void> StartSockets() {
+    return std::make_shared<SocketLibrary>();
+}
+#else
+std::shared_ptr<void> StartSockets() {
+    return nullptr;
+}
+#endif
+
+// 127.0.0.1 with the given port (0: any free one).
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    return addr;
+}
+
+uint16_t BoundPort(std::intptr_t s) {
+    sockaddr_in addr{};
+    SocketLength len = sizeof addr;
+    getsockname(Native(s), reinterpret_cast<sockaddr *>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
 
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -36,7 +134,15 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
+void Check(bool ok, const char *what) {
+    if (!ok) {
+        throw std::runtime_error(std::string("test server: ") + what);
+    }
+}
+
 // --- Certificates -------------------------------------------------------------------------
+
+#ifndef _WIN32
 
 struct PkeyFree {
     void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
@@ -46,12 +152,6 @@ struct X509Free {
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using Cert = std::unique_ptr<X509, X509Free>;
-
-void Check(bool ok, const char *what) {
-    if (!ok) {
-        throw std::runtime_error(std::string("test PKI: ") + what);
-    }
-}
 
 void AddExtension(X509 *cert, X509V3_CTX *ctx, int nid, const char *value) {
     X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, ctx, nid, value);
@@ -98,18 +198,21 @@ template <class Write> void WritePem(const std::filesystem::path &path, Write wr
     std::fclose(f);
     Check(ok, "write PEM");
 }
+#endif
 
 // --- Connections --------------------------------------------------------------------------
 
 class Connection {
 public:
-    Connection(int fd, SSL *ssl) : fd_(fd), ssl_(ssl) {}
+    Connection(std::intptr_t socket, SSL *ssl) : socket_(socket), ssl_(ssl) {}
     ~Connection() {
+#ifndef _WIN32
         if (ssl_ != nullptr) {
             SSL_shutdown(ssl_);
             SSL_free(ssl_);
         }
-        close(fd_);
+#endif
+        CloseSocket(socket_);
     }
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
@@ -121,23 +224,22 @@ public:
             if (stopping) {
                 return -1;
             }
-            pollfd p{fd_, POLLIN, 0};
-            readable = (ssl_ != nullptr && SSL_pending(ssl_) > 0) || poll(&p, 1, 50) > 0;
+            readable = Pending() || Readable(socket_, 50);
         }
         if (!readable) {
             return -1;
         }
+#ifndef _WIN32
         if (ssl_ != nullptr) {
             return SSL_read(ssl_, buffer, static_cast<int>(size));
         }
-        return recv(fd_, buffer, size, 0);
+#endif
+        return Receive(socket_, buffer, size);
     }
 
     bool Write(std::string_view data) {
         while (!data.empty()) {
-            const long n = ssl_ != nullptr
-                               ? SSL_write(ssl_, data.data(), static_cast<int>(data.size()))
-                               : send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+            const long n = Send(data);
             if (n <= 0) {
                 return false;
             }
@@ -150,15 +252,33 @@ public:
     void Hold(const std::atomic<bool> &stopping) {
         char scratch[256];
         while (!stopping) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) > 0 && recv(fd_, scratch, sizeof scratch, 0) <= 0) {
+            if (Readable(socket_, 50) && Receive(socket_, scratch, sizeof scratch) <= 0) {
                 return;
             }
         }
     }
 
 private:
-    int fd_;
+    // Decrypted bytes already waiting in the TLS session.
+    bool Pending() const {
+#ifndef _WIN32
+        return ssl_ != nullptr && SSL_pending(ssl_) > 0;
+#else
+        return false;
+#endif
+    }
+
+    long Send(std::string_view data) {
+        const int size = static_cast<int>(std::min<size_t>(data.size(), 1 << 30));
+#ifndef _WIN32
+        if (ssl_ != nullptr) {
+            return SSL_write(ssl_, data.data(), size);
+        }
+#endif
+        return send(Native(socket_), data.data(), size, kSendFlags);
+    }
+
+    std::intptr_t socket_;
     SSL *ssl_;
 };
 
@@ -271,6 +391,7 @@ int Request::HeaderCount(std::string_view name) const {
     return count;
 }
 
+#ifndef _WIN32
 TestPki::TestPki() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrun-pki-XXXXXX").string();
     Check(mkdtemp(pattern.data()) != nullptr, "temporary folder");
@@ -307,7 +428,15 @@ struct LoopbackServer::Tls {
     ~Tls() { SSL_CTX_free(ctx); }
 };
 
-LoopbackServer::LoopbackServer(Handler handler, const TestPki *pki) : handler_(std::move(handler)) {
+#else
+struct LoopbackServer::Tls {};
+#endif
+
+LoopbackServer::LoopbackServer(Handler handler, const TestPki *pki)
+    : sockets_(StartSockets()), handler_(std::move(handler)) {
+#ifdef _WIN32
+    Check(pki == nullptr, "no TLS in this build");
+#else
     if (pki != nullptr) {
         tls_ = std::make_unique<Tls>();
         tls_->ctx = SSL_CTX_new(TLS_server_method());
@@ -318,17 +447,14 @@ LoopbackServer::LoopbackServer(Handler handler, const TestPki *pki) : handler_(s
         Check(SSL_CTX_use_PrivateKey_file(tls_->ctx, pki->KeyFile().c_str(), SSL_FILETYPE_PEM) == 1,
               "server key");
     }
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    Check(listenFd_ >= 0, "socket");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    Check(bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0, "bind");
-    Check(listen(listenFd_, 256) == 0, "listen");
-    socklen_t len = sizeof addr;
-    getsockname(listenFd_, reinterpret_cast<sockaddr *>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+#endif
+    listenSocket_ = OpenSocket();
+    Check(listenSocket_ != -1, "socket");
+    const sockaddr_in addr = Loopback(0);
+    Check(bind(Native(listenSocket_), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0,
+          "bind");
+    Check(listen(Native(listenSocket_), 256) == 0, "listen");
+    port_ = BoundPort(listenSocket_);
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -338,7 +464,7 @@ LoopbackServer::~LoopbackServer() {
     for (std::thread &t : connections_) {
         t.join();
     }
-    close(listenFd_);
+    CloseSocket(listenSocket_);
 }
 
 std::string LoopbackServer::Url(std::string_view path) const {
@@ -353,31 +479,32 @@ std::vector<Request> LoopbackServer::Requests() const {
 
 void LoopbackServer::AcceptLoop() {
     while (!stopping_) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) {
+        if (!Readable(listenSocket_, 20)) {
             continue;
         }
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
+        const std::intptr_t socket = AcceptFrom(listenSocket_);
+        if (socket == -1) {
             continue;
         }
         // Only this thread touches the list until the destructor joins it.
-        connections_.emplace_back([this, fd] { Serve(fd); });
+        connections_.emplace_back([this, socket] { Serve(socket); });
     }
 }
 
-void LoopbackServer::Serve(int fd) {
+void LoopbackServer::Serve(SocketHandle socket) {
     SSL *ssl = nullptr;
+#ifndef _WIN32
     if (tls_) {
         ssl = SSL_new(tls_->ctx);
-        SSL_set_fd(ssl, fd);
+        SSL_set_fd(ssl, Native(socket));
         if (SSL_accept(ssl) != 1) {
             SSL_free(ssl);
-            close(fd);
+            CloseSocket(socket);
             return;
         }
     }
-    Connection conn(fd, ssl);
+#endif
+    Connection conn(socket, ssl);
     Request request;
     if (!ReadRequest(conn, stopping_, request)) {
         return;
@@ -395,21 +522,20 @@ void LoopbackServer::Serve(int fd) {
 }
 
 uint16_t UnusedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
+    const auto sockets = StartSockets();
+    const std::intptr_t socket = OpenSocket();
+    const sockaddr_in addr = Loopback(0);
+    bind(Native(socket), reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+    const uint16_t port = BoundPort(socket);
+    CloseSocket(socket);
+    return port;
 }
 
 // Routes:
 //   /hello               "hello world", text/plain
 //   /status/404, /status/500   an error page, returned like any body
 //   /zero                "ab", a zero byte, "cd"
+//   /empty               no body at all
 //   /gbk, /gb2312        你好，世界 in GBK, declared GBK / "GB2312" (quoted)
 //   /utf8                你好，世界 in UTF-8, declared utf-8
 //   /plain-utf8          你好，世界 in UTF-8, no charset
@@ -445,6 +571,8 @@ Response StandardRoutes(const Request &request) {
     } else if (path == "/zero") {
         r.headerLines = {"Content-Type: application/octet-stream"};
         r.body = std::string("ab\0cd", 5);
+    } else if (path == "/empty") {
+        r.headerLines = {"Content-Type: text/plain"};
     } else if (path == "/gbk") {
         r.headerLines = {"Content-Type: text/html; charset=GBK"};
         r.body = nihaoGbk;

@@ -1,6 +1,6 @@
 // A small HTTP/1.1 server on 127.0.0.1 for the tests: one thread accepts, one thread serves each
-// connection (one request per connection), optionally over TLS with a certificate made at run
-// time. Every request is recorded.
+// connection (one request per connection), on Linux optionally over TLS with a certificate made
+// at run time (Windows builds have plain HTTP only). Every request is recorded.
 #pragma once
 
 #include <atomic>
@@ -43,6 +43,9 @@ struct Response {
 
 using Handler = std::function<Response(const Request &)>;
 
+class TestPki;
+
+#ifndef _WIN32
 // A certificate authority and a server certificate for 127.0.0.1 signed by it, made at run time
 // in a fresh temporary folder (removed with the object).
 class TestPki {
@@ -60,10 +63,11 @@ public:
 private:
     std::filesystem::path folder_;
 };
+#endif
 
 class LoopbackServer {
 public:
-    // Plain HTTP, or HTTPS when `pki` is given (it must outlive the server).
+    // Plain HTTP, or HTTPS when `pki` is given (it must outlive the server; Linux only).
     explicit LoopbackServer(Handler handler, const TestPki *pki = nullptr);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer &) = delete;
@@ -76,12 +80,15 @@ public:
 
 private:
     struct Tls;
+    // A socket: a file descriptor, or a Winsock SOCKET; -1 for none.
+    using SocketHandle = std::intptr_t;
     void AcceptLoop();
-    void Serve(int fd);
+    void Serve(SocketHandle socket);
 
+    std::shared_ptr<void> sockets_; // the socket library, started while the server lives
     Handler handler_;
     std::unique_ptr<Tls> tls_;
-    int listenFd_ = -1;
+    SocketHandle listenSocket_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;

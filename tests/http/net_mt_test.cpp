@@ -7,12 +7,14 @@
 using vbhost::Array;
 using vbhost::Gbk;
 
+#ifndef _WIN32
 // The C library's text converters load and unload their code-page modules through the dynamic
 // loader, which guards its own bookkeeping with a lock ThreadSanitizer cannot see. Reports whose
 // other side is the loader closing a module are therefore not shown; everything else is checked.
 extern "C" __attribute__((visibility("default"))) const char *__tsan_default_suppressions() {
     return "race:_dl_close_worker\n";
 }
+#endif
 
 namespace {
 

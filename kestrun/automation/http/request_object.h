@@ -9,7 +9,6 @@
 
 #include "oleauto.h"
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,7 +45,7 @@ class RequestObject {
 public:
     virtual ~RequestObject() = default;
 
-    // Prepares a request. Only synchronous requests are offered: `async` true is refused.
+    // Prepares a request; the exports open synchronous requests only (`async` false).
     virtual HRESULT open(std::u16string_view method, std::u16string_view url, bool async) = 0;
     // Adds one request header (after open, before send).
     virtual HRESULT setRequestHeader(std::u16string_view name, std::u16string_view value) = 0;
@@ -64,34 +63,16 @@ public:
     virtual std::u16string ErrorDescription() const = 0;
 };
 
-// Time limits of one request. Zero means no limit.
-struct RequestLimits {
-    // Reaching the server (name lookup, TCP and TLS handshakes).
-    std::chrono::milliseconds connect{std::chrono::seconds(60)};
-    // Longest time without a single byte arriving once connected.
-    std::chrono::milliseconds stall{std::chrono::seconds(30)};
-    // The whole request, redirects included.
-    std::chrono::milliseconds total{std::chrono::minutes(10)};
-};
-
-struct RequestOptions {
-    RequestLimits limits;
-    // A file of trusted certificate authorities (PEM) used in place of the system store;
-    // empty for the system store.
-    std::string trustedCertificates;
-};
-
 // Makes a request object of a kind; null when it cannot be made.
 using RequestObjectFactory = std::function<std::unique_ptr<RequestObject>(ObjectKind)>;
 
-// The libcurl-based object with the given options.
-std::unique_ptr<RequestObject> CreateCurlRequest(ObjectKind kind, const RequestOptions &options);
-
-// The factory the exports use: CreateCurlRequest with the default options.
+// The factory the exports use: the platform's request object (request_object_posix.cpp,
+// request_object_win32.cpp).
 RequestObjectFactory DefaultRequestFactory();
 
-// The HTTP machinery's per-thread use, held for the length of one call (the apartment the
-// Windows object lives in). Counted: nested apartments on one thread are fine.
+// The HTTP machinery's per-thread use, held for the length of one call: on Windows the calling
+// thread's COM apartment, on Linux libcurl's global initialisation. Counted: nested apartments
+// on one thread are fine, and each undoes only what it did.
 class Apartment {
 public:
     Apartment();

@@ -1,6 +1,6 @@
 // The request object on libcurl, and the apartment as libcurl's counted global initialisation.
 #include "kestrun/automation/http/charset.h"
-#include "kestrun/automation/http/request_object.h"
+#include "kestrun/automation/http/curl_request.h"
 #include "kestrun/automation/http/request_wire.h"
 #include "kestrun/interop/codepage.h"
 
