@@ -1,5 +1,5 @@
-// What an export answers in a build that leaves its family out (the Windows build carries no HTTP
-// requests, script host or PDF operations yet). The build generates one such
+// What an export answers in a build that leaves its family out (the Windows build carries no PDF
+// operations yet). The build generates one such
 // export for every name of the export list that no family defines.
 #pragma once
 
