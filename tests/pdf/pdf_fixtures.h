@@ -19,6 +19,10 @@ struct Page {
     std::vector<Annotation> annotations;
 };
 
+// The path as UTF-8 bytes: the file names qpdf takes on every platform (it opens them through
+// UTF-16 on Windows), and the text from which the tests make their GBK paths.
+std::string Utf8(const std::filesystem::path &file);
+
 void WritePdf(const std::filesystem::path &file, const std::vector<Page> &pages);
 
 // The marker of every page of `file`, in page order.
@@ -27,10 +31,15 @@ std::vector<std::string> PageMarkers(const std::filesystem::path &file);
 // True when qpdf's own check finds neither errors nor warnings.
 bool PassesCheck(const std::filesystem::path &file);
 
+// Whether `text` is the COM error message `expected`. On Windows the description after the
+// HRESULT is the system's own text, in the system's language: only the part up to the comma
+// after the HRESULT is compared there.
+bool SameComError(const std::string &text, const std::string &expected);
+
 void WriteBytes(const std::filesystem::path &file, const std::string &bytes);
 std::string ReadBytes(const std::filesystem::path &file);
 
-// A fresh folder, removed with everything in it.
+// A fresh folder in the temporary folder, removed with everything in it.
 class TempFolder {
 public:
     TempFolder();

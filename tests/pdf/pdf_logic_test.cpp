@@ -283,13 +283,14 @@ TEST(PdfAnnotations, TableFailuresAndAMissingServer) {
     const DocumentFactory none = [] { return std::unique_ptr<server::PdfDocument>(); };
     VectorTable table;
     EXPECT_EQ(GetAnnotations("x.pdf", table, error, none), 0);
-    EXPECT_EQ(error, "013-ERROR:(COM_ERROR)80004003,Invalid pointer");
+    EXPECT_TRUE(pdftest::SameComError(error, "013-ERROR:(COM_ERROR)80004003,Invalid pointer"))
+        << error;
     EXPECT_EQ(table.rows.size(), 1u);
 
     TempFolder folder;
     const std::vector<std::string> files;
     EXPECT_EQ(Combine(files, (folder / "out.pdf").string(), error, none), 0);
-    EXPECT_EQ(error, "ERROR:(COM_ERROR)80004003,Invalid pointer");
+    EXPECT_TRUE(pdftest::SameComError(error, "ERROR:(COM_ERROR)80004003,Invalid pointer")) << error;
     EXPECT_FALSE(std::filesystem::exists(folder / "out.pdf"));
 }
 
@@ -324,13 +325,23 @@ TEST(PdfCombine, MergesOpenableFilesInOrderAndSkipsTheRest) {
     EXPECT_EQ(table.rows[3][3], "on a");
 
     // Saving over one of the files being merged.
-    ASSERT_EQ(
-        Combine(std::vector<std::string>{(folder / "a.pdf").string(), (folder / "c.pdf").string()},
-                (folder / "a.pdf").string(), error),
-        1)
+    const std::vector<std::string> again{(folder / "a.pdf").string(), (folder / "c.pdf").string()};
+#ifdef _WIN32
+    // Windows does not replace a file that is still open: the save fails, the file stays whole
+    // and no temporary file is left.
+    const std::string before = pdftest::ReadBytes(folder / "a.pdf");
+    EXPECT_EQ(Combine(again, (folder / "a.pdf").string(), error), 0);
+    EXPECT_TRUE(pdftest::SameComError(error, "ERROR:(COM_ERROR)80004005,Unspecified error"))
         << error;
+    EXPECT_EQ(pdftest::ReadBytes(folder / "a.pdf"), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                            std::filesystem::directory_iterator()),
+              5);
+#else
+    ASSERT_EQ(Combine(again, (folder / "a.pdf").string(), error), 1) << error;
     EXPECT_EQ(PageMarkers(folder / "a.pdf"), (std::vector<std::string>{"a1", "a2", "c1"}));
     EXPECT_TRUE(pdftest::PassesCheck(folder / "a.pdf"));
+#endif
 }
 
 TEST(PdfCombine, AFailedSaveIsReportedAndLeavesNoFile) {
@@ -339,7 +350,8 @@ TEST(PdfCombine, AFailedSaveIsReportedAndLeavesNoFile) {
     std::string error;
     const std::vector<std::string> files{(folder / "a.pdf").string()};
     EXPECT_EQ(Combine(files, (folder / "missing" / "out.pdf").string(), error), 0);
-    EXPECT_EQ(error, "ERROR:(COM_ERROR)80004005,Unspecified error");
+    EXPECT_TRUE(pdftest::SameComError(error, "ERROR:(COM_ERROR)80004005,Unspecified error"))
+        << error;
     // A folder in the way of the output: nothing is left behind beside it.
     std::filesystem::create_directory(folder / "taken");
     EXPECT_EQ(Combine(files, (folder / "taken").string(), error), 0);

@@ -48,10 +48,10 @@ struct DispatchParams {
 // methods the library calls. Exception details are never requested (always null).
 struct DispatchVtbl {
     IUnknownVtbl unknown;
-    HRESULT (*GetIDsOfNames)
+    HRESULT(*GetIDsOfNames)
     (IDispatch *self, const void *riid, const OLECHAR *const *names, UINT nameCount, LCID lcid,
      DISPID *ids);
-    HRESULT (*Invoke)
+    HRESULT(*Invoke)
     (IDispatch *self, DISPID id, const void *riid, LCID lcid, WORD flags, DispatchParams *params,
      VARIANT *result, void *exceptionInfo, UINT *argError);
 };

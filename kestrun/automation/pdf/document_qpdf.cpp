@@ -1,6 +1,7 @@
 // The PDF document server on qpdf: document objects, their script objects, annotation objects
 // and annotation property objects.
 #include "kestrun/automation/pdf/document_seam.h"
+#include "kestrun/automation/pdf/replacement_file.h"
 #include "kestrun/interop/boundary.h"
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/errors.h"
@@ -11,16 +12,10 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFWriter.hh>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <fcntl.h>
-#include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace kestrun::platform::pdf {
@@ -30,6 +25,8 @@ using kestrun::interop::SetVariantText;
 using kestrun::interop::UpToZero;
 using kestrun::interop::Utf8ToWide;
 using kestrun::interop::WideToUtf8;
+using kestrun::platform::FileHandle;
+using kestrun::platform::OpenRegularForReading;
 
 // qpdf copies the page objects of an inserted page at once and reads its content streams from the
 // source file only when the target is written; the copy holds the source file open itself, so
@@ -67,6 +64,23 @@ std::shared_ptr<QPDF> NewEngine() {
 
 std::string FileName(std::u16string_view path) {
     return WideToUtf8(UpToZero(path));
+}
+
+// A stdio stream over an existing regular file; null when the file cannot be opened so.
+std::FILE *ReadingStream(const std::string &localPath) {
+    FileHandle file = OpenRegularForReading(localPath);
+    if (!file) {
+        return nullptr;
+    }
+#ifdef _WIN32
+    std::FILE *stream = ::_fdopen(file.get(), "rb");
+#else
+    std::FILE *stream = ::fdopen(file.get(), "rb");
+#endif
+    if (stream != nullptr) {
+        file.Release(); // the stream owns the descriptor now
+    }
+    return stream;
 }
 
 // A text string of the PDF (PDFDocEncoding or UTF-16) as UTF-16; anything else stays empty.
@@ -183,95 +197,21 @@ ComPtr MakeScriptObject(std::shared_ptr<DocumentContent> content) {
                                {u"getAnnots", kDispatchMethod, std::move(getAnnots)}});
 }
 
-// A new file next to the one a document is saved to. It replaces that file only when complete;
-// otherwise it is removed.
-class ReplacementFile {
-public:
-    // Through symbolic links the file they lead to is replaced, so the links stay; a path that
-    // names a device, a FIFO or a folder is refused rather than replaced by a file.
-    explicit ReplacementFile(const std::string &path) {
-        std::optional<std::string> resolved = ReplacementTarget(path);
-        if (!resolved) {
-            Raise("cannot replace " + path + ": not a regular file");
-        }
-        target_ = std::move(*resolved);
-        std::filesystem::path folder = std::filesystem::path(target_).parent_path();
-        if (folder.empty()) {
-            folder = ".";
-        }
-        std::random_device random;
-        for (int attempt = 0; attempt < 16 && stream_ == nullptr; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".~pdf%08x%08x.tmp", random(), random());
-            std::string name = (folder / suffix).string();
-            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) {
-                    continue;
-                }
-                Raise("cannot create a file in the folder of " + target_ + ": " +
-                      std::strerror(errno));
-            }
-            stream_ = ::fdopen(fd, "wb");
-            if (stream_ == nullptr) {
-                ::close(fd);
-                ::unlink(name.c_str());
-                Raise("cannot write " + name);
-            }
-            name_ = std::move(name);
-        }
-        if (stream_ == nullptr) {
-            Raise("cannot create a file in the folder of " + target_);
-        }
-    }
-    ~ReplacementFile() {
-        if (stream_ != nullptr) {
-            std::fclose(stream_);
-        }
-        if (!committed_) {
-            ::unlink(name_.c_str());
-        }
-    }
-    ReplacementFile(const ReplacementFile &) = delete;
-    ReplacementFile &operator=(const ReplacementFile &) = delete;
-
-    FILE *Stream() const { return stream_; }
-    const std::string &Name() const { return name_; }
-
-    // Makes the written bytes durable and puts the file in the target's place.
-    void Commit() {
-        FILE *stream = std::exchange(stream_, nullptr);
-        const bool flushed = std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
-        const bool closed = std::fclose(stream) == 0;
-        if (!flushed || !closed) {
-            Raise("cannot write " + target_ + ": " + std::strerror(errno));
-        }
-        if (std::rename(name_.c_str(), target_.c_str()) != 0) {
-            Raise("cannot replace " + target_ + ": " + std::strerror(errno));
-        }
-        committed_ = true;
-    }
-
-private:
-    std::string target_;
-    std::string name_;
-    FILE *stream_ = nullptr;
-    bool committed_ = false;
-};
-
 class QpdfDocument final : public PdfDocument {
 public:
     bool Open(std::u16string_view path) override {
         content_.reset();
+        // Opened under the shared rules (a regular file only, never waiting on a FIFO or a
+        // device); qpdf reads the stream from then on and closes it with the document.
         const std::string file = FileName(path);
-        std::error_code ec;
-        if (file.empty() || !std::filesystem::is_regular_file(file, ec)) {
+        std::FILE *stream = ReadingStream(file);
+        if (stream == nullptr) {
             return false;
         }
         auto content = std::make_shared<DocumentContent>();
         content->engine = NewEngine();
         try {
-            content->engine->processFile(file.c_str());
+            content->engine->processFile(file.c_str(), stream, true);
             // A document whose page tree cannot be read is of no use to any operation.
             content->engine->getAllPages();
         } catch (const std::exception &) {
@@ -333,13 +273,13 @@ public:
         if (file.empty()) {
             Raise("no file name to save to");
         }
-        ReplacementFile output(file);
         Engine([&] {
+            ReplacementFile output(file);
             QPDFWriter writer(*content.engine);
             writer.setOutputFile(output.Name().c_str(), output.Stream(), false);
             writer.write();
+            output.Commit();
         });
-        output.Commit();
         return true;
     }
 

@@ -42,8 +42,9 @@ public:
     // Replaces whatever the object held by a new document without pages.
     virtual bool Create() = 0;
     // Writes the whole document to `path`. The file is replaced only once the new one is
-    // complete, so a failed save leaves an existing file as it was, and a document may be saved
-    // over one of the files its pages came from.
+    // complete, so a failed save leaves an existing file as it was. On POSIX systems a document
+    // may be saved over one of the files its pages came from; Windows refuses to replace a file
+    // that is still open, so there such a save fails.
     virtual bool Save(SHORT saveType, std::u16string_view path) = 0;
     // The document's script object (members "syncAnnotScan" and "getAnnots"); empty when
     // nothing is open.
