@@ -30,7 +30,8 @@ using kestrun::platform::OpenRegularForReading;
 
 // qpdf copies the page objects of an inserted page at once and reads its content streams from the
 // source file only when the target is written; the copy holds the source file open itself, so
-// a source document may be closed (or its file replaced) before the target is saved.
+// a source document may be closed (or, on POSIX systems, its file replaced) before the target
+// is saved.
 struct DocumentContent {
     std::shared_ptr<QPDF> engine;
 };

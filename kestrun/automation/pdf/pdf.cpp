@@ -14,8 +14,6 @@ using interop::ComError;
 using interop::ExceptionMessage;
 using interop::UniqueVariant;
 using platform::pdf::ComPtr;
-using platform::pdf::DispatchParams;
-using platform::pdf::DispatchVtbl;
 using platform::pdf::DISPID;
 using platform::pdf::PdfDocument;
 
@@ -74,7 +72,8 @@ std::string CellText(const VARIANT &value) {
     UniqueVariant converted;
     const VARIANT *text = &value;
     if (V_VT(&value) != VT_BSTR) {
-        if (FAILED(VariantChangeType(converted.get(), &value, 0, VT_BSTR)) ||
+        // The source is only read; the system's declaration lacks the const.
+        if (FAILED(VariantChangeType(converted.get(), const_cast<VARIANT *>(&value), 0, VT_BSTR)) ||
             V_VT(converted.get()) != VT_BSTR) {
             return {};
         }
@@ -185,30 +184,14 @@ std::optional<std::string> CallByName(IDispatch *object, std::string_view name, 
                                       VARIANT *result) {
     const bool method = kind == CallKind::Method;
     std::string failure(name);
-    ComPtr dispatch;
-    if (object != nullptr) {
-        void *found = nullptr;
-        if (SUCCEEDED(
-                object->lpVtbl->QueryInterface(object, &platform::pdf::kIidDispatch, &found))) {
-            dispatch = ComPtr::Adopt(static_cast<IUnknown *>(found));
-        }
-    }
-    const std::u16string wideName = AnsiToWide(name);
-    const OLECHAR *names[] = {reinterpret_cast<const OLECHAR *>(wideName.c_str())};
+    const ComPtr dispatch = platform::pdf::QueryDispatch(object);
     DISPID id = 0;
-    const auto *table =
-        dispatch ? reinterpret_cast<const DispatchVtbl *>(dispatch.get()->lpVtbl) : nullptr;
-    if (table == nullptr ||
-        FAILED(table->GetIDsOfNames(dispatch.get(), &platform::pdf::kIidNull, names, 1,
-                                    platform::pdf::kLocaleSystemDefault, &id))) {
+    if (!dispatch || FAILED(platform::pdf::GetMemberId(dispatch.get(), AnsiToWide(name), &id))) {
         return failure + (method ? kMethodLookupFailed : kPropertyLookupFailed);
     }
-    DispatchParams noArguments{nullptr, nullptr, 0, 0};
     const WORD flags =
         method ? platform::pdf::kDispatchMethod : platform::pdf::kDispatchPropertyGet;
-    if (FAILED(table->Invoke(dispatch.get(), id, &platform::pdf::kIidNull,
-                             platform::pdf::kLocaleUserDefault, flags, &noArguments, result,
-                             nullptr, nullptr))) {
+    if (FAILED(platform::pdf::InvokeMember(dispatch.get(), id, flags, result))) {
         return failure + (method ? kMethodFailed : kPropertyReadFailed);
     }
     return std::nullopt;
