@@ -4,9 +4,6 @@
 #
 #   tools/build-windows-deps.sh [i686|x86_64|all]    (default: all)
 #
-# qpdf, the longest build, is built only with KESTRUN_WINDOWS_QPDF=1: no family of the Windows
-# build links it yet.
-#
 # Prints the prefix of each target on its last line ("prefix <target> <dir>"). Prefixes live in
 # KESTRUN_WINDOWS_DEPS_CACHE (default ~/.cache/kestrun-windows-deps), one per target and set of
 # source versions, so later runs reuse them. zlib comes ready-built from libz-mingw-w64-dev.
@@ -16,10 +13,9 @@ ROOT=$PWD
 
 CACHE=${KESTRUN_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrun-windows-deps}
 JOBS=${JOBS:-2}
-# In order of use; qpdf (the longest build) last.
+# In order of use; qpdf (the longest build, after the libjpeg it links) last. Each package is
+# built once per prefix, so a prefix that lacks one only gains that one.
 PACKAGES=(sqlite3 pcre2 qrencode lodepng libspng libjpeg-turbo giflib googletest qpdf)
-BUILD_PACKAGES=("${PACKAGES[@]:0:8}")
-[ "${KESTRUN_WINDOWS_QPDF:-0}" = 1 ] && BUILD_PACKAGES=("${PACKAGES[@]}")
 # Part of the cache key: raise it when a build recipe below changes.
 RECIPE=1
 
@@ -214,16 +210,25 @@ build_giflib() {
 }
 
 build_qpdf() {
-    # qpdf 11.3 uses the fixed-width integer types in a header without including <cstdint>;
-    # MinGW's standard headers do not bring it in indirectly.
-    local h
-    for h in "$1"/libqpdf/qpdf/*.hh "$1"/include/qpdf/*.hh; do
-        if grep -qE '\b(u?int(8|16|32|64)_t)\b' "$h" && ! grep -q '<cstdint>' "$h"; then
-            sed -i '0,/^#include/s//#include <cstdint>\n#include/' "$h"
-        fi
-    done
-    cmake_lib "$1" "$2" -DBUILD_STATIC_LIBS=ON -DUSE_IMPLICIT_CRYPTO=OFF -DREQUIRE_CRYPTO_NATIVE=ON \
-        -DBUILD_DOC=OFF -DINSTALL_EXAMPLES=OFF -DINSTALL_MANUAL=OFF -DZLIB_USE_STATIC_LIBS=ON
+    local src=$1 bld=$2
+    # qpdf's checks link "Advapi32", a name only a case-insensitive file system finds: every
+    # check would fail (no <stdint.h>, no fseeko64, ...) and the library would not compile.
+    sed -i 's/\bAdvapi32\b/advapi32/' "$src/CMakeLists.txt"
+    # qpdf's library alone, static, with its own crypto code (no OpenSSL or GnuTLS); zlib from
+    # libz-mingw-w64-dev and libjpeg from this prefix, named by file so that the installed CMake
+    # package links those static archives (pkg-config would hand out a bare "-ljpeg").
+    cmake -S "$src" -B "$bld" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-$TARGET.cmake" -DKESTRUN_WINDOWS_DEPS="$PREFIX" \
+        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
+        -DUSE_IMPLICIT_CRYPTO=OFF -DREQUIRE_CRYPTO_NATIVE=ON -DBUILD_DOC=OFF -DINSTALL_MANUAL=OFF \
+        -DINSTALL_EXAMPLES=OFF -DINSTALL_PKGCONFIG=OFF -DPKG_CONFIG_EXECUTABLE=/bin/false \
+        -DZLIB_H_PATH="/usr/$TRIPLE/include" -DZLIB_LIB_PATH="/usr/$TRIPLE/lib/libz.a" \
+        -DLIBJPEG_H_PATH="$PREFIX/include" -DLIBJPEG_LIB_PATH="$PREFIX/lib/libjpeg.a" \
+        >"$bld.configure.log"
+    nice -n 10 cmake --build "$bld" -j"$JOBS" --target libqpdf >"$bld.build.log"
+    # Headers, archive and CMake package; the programs, tests and examples are never built.
+    cmake --install "$bld" --component dev >"$bld.install.log"
+    cmake --install "$bld" --component Unspecified >>"$bld.install.log"
 }
 
 build_googletest() {
@@ -253,7 +258,7 @@ for TARGET in "${TARGETS[@]}"; do
     )
     PREFIX=$CACHE/$TARGET-$(echo "$key" | sha256sum | cut -c1-16)
     mkdir -p "$PREFIX/.built" "$PREFIX/.build"
-    for pkg in "${BUILD_PACKAGES[@]}"; do
+    for pkg in "${PACKAGES[@]}"; do
         stamp=$PREFIX/.built/$pkg
         if [ -f "$stamp" ]; then
             log "$TARGET: $pkg $(cat "$stamp") cached"
@@ -270,6 +275,6 @@ for TARGET in "${TARGETS[@]}"; do
         rm -rf "$bld"
         log "$TARGET: $pkg done in $((SECONDS - start)) s"
     done
-    for pkg in "${BUILD_PACKAGES[@]}"; do echo "$pkg $(cat "$PREFIX/.built/$pkg")"; done >"$PREFIX/versions.txt"
+    for pkg in "${PACKAGES[@]}"; do echo "$pkg $(cat "$PREFIX/.built/$pkg")"; done >"$PREFIX/versions.txt"
     echo "prefix $TARGET $PREFIX"
 done
