@@ -1,7 +1,6 @@
 # Folders (relative to the top) that the Windows build leaves out: their exports answer that they
 # are not part of the build (kestrun/windows/unavailable_exports.cpp).
-set(KESTRUN_WINDOWS_SKIPPED_DIRS
-    kestrun/automation/pdf)
+set(KESTRUN_WINDOWS_SKIPPED_DIRS "")
 
 # Test programs that use POSIX facilities (fork, symbolic links, file modes, dladdr) and so are
 # not built for Windows; tests/windows covers the same exports there.

@@ -46,7 +46,9 @@ public:
     ~TempFolder();
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
-    std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
+    std::filesystem::path operator/(const std::filesystem::path &name) const {
+        return path_ / name;
+    }
     const std::filesystem::path &path() const { return path_; }
 
 private:
