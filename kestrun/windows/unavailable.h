@@ -1,6 +1,6 @@
-// What an export answers in a build that leaves its family out (the Windows build carries no PDF
-// operations yet). The build generates one such
-// export for every name of the export list that no family defines.
+// What an export answers in a build that leaves its family out (the Windows build now carries
+// every family). The build generates one such export for every name of the export list that no
+// family defines.
 #pragma once
 
 #include "oleauto.h"

@@ -188,8 +188,10 @@ TEST(CombinePDF, OddArraysAndAnExistingOutput) {
     }
 
     // An existing output file, Chinese names included, is replaced as a whole; no temporary
-    // file stays beside it.
-    const std::filesystem::path merged = folder / Utf8Name("\u5408\u5E76.pdf");
+    // file stays beside it. Its folder 乗 is 81 5C in GBK: a trail byte that is a backslash.
+    const std::filesystem::path inner = folder / Utf8Name("\u4E57");
+    std::filesystem::create_directory(inner);
+    const std::filesystem::path merged = inner / Utf8Name("\u5408\u5E76.pdf");
     pdftest::WriteBytes(merged, std::string(100000, 'x'));
     vbhost::Array files;
     files.CreateStrings({{2, 0}});
@@ -199,7 +201,7 @@ TEST(CombinePDF, OddArraysAndAnExistingOutput) {
     ASSERT_EQ(CombinePDF(files.ref(), output.ref(), error.ref()), 1) << error.bytes();
     EXPECT_EQ(PageMarkers(merged), (std::vector<std::string>{"b1", "b2", "a1"}));
     EXPECT_TRUE(pdftest::PassesCheck(merged));
-    EXPECT_EQ(EntriesIn(folder.path()), 4u);
+    EXPECT_EQ(EntriesIn(inner), 1u);
 
     // Its annotations are read back through the same GBK path.
     WritePdf(merged, {{"m1", {{"Text", "\u5F20\u4E09", "ok"}}}});

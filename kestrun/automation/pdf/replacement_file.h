@@ -31,4 +31,15 @@ private:
     bool committed_ = false;
 };
 
+// What each platform provides for it (replacement_file_posix.cpp, replacement_file_win32.cpp).
+namespace replacement {
+// Creates `localPath` as a new, empty file open for writing; null when it cannot. `taken` tells
+// whether that was because something of that name exists already.
+std::FILE *CreateNew(const std::string &localPath, bool &taken);
+// Writes the stream's bytes through to the disk.
+bool MakeDurable(std::FILE *stream);
+// Puts the file `from` in the place of `to`, replacing it, in one step.
+bool MoveOver(const std::string &from, const std::string &to);
+} // namespace replacement
+
 } // namespace kestrun::platform::pdf
