@@ -44,7 +44,9 @@ void WritePdf(const std::filesystem::path &file, const std::vector<Page> &pages)
         }
         pdf.addPage(page, false);
     }
-    QPDFWriter writer(pdf, Utf8(file).c_str());
+    // The writer keeps the file name it is given until it is done.
+    const std::string name = Utf8(file);
+    QPDFWriter writer(pdf, name.c_str());
     writer.write();
 }
 
