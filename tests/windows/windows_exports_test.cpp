@@ -1,6 +1,7 @@
 // Kestrun.dll as a Windows program loads it: the system's OLE Automation, the ANSI code page 936,
 // wide-character paths, file identity from the volume and file index, profile files, SQLite,
-// the module folder, the script host, and the answers of exports this build does not carry.
+// the module folder, the script host, PDF files, and the answers of exports this build does not
+// carry.
 #include "vbhost.h"
 
 #include <gtest/gtest.h>
@@ -220,6 +221,22 @@ TEST(WindowsBuild, ShellExportsArePartOfIt) {
     // the clipboard, where a missing export would answer 0).
     EXPECT_EQ(Win_CopyFileToClipBoard(nullptr), 0);
     EXPECT_EQ(Win_CopyFileToClipBoard(""), 1);
+}
+
+TEST(WindowsBuild, PdfExportsArePartOfIt) {
+    // tests/pdf covers them; here only that the DLL carries them: an empty merge writes a PDF
+    // without pages under a Chinese name, and a missing file gives the open failure.
+    Folder dir;
+    vbhost::Array none;
+    String output(dir.Ansi("合并.pdf"));
+    String error("old");
+    EXPECT_EQ(CombinePDF(none.ref(), output.ref(), error.ref()), 1) << error.bytes();
+    EXPECT_EQ(error.bytes(), "");
+    EXPECT_EQ(ReadAll(dir.Path("合并.pdf")).rfind("%PDF-", 0), 0u);
+    vbhost::Array table;
+    String missing(dir.Ansi("无.pdf"));
+    EXPECT_EQ(GetAnnotationFromPDF(missing.ref(), table.ref(), error.ref()), 0);
+    EXPECT_EQ(error.bytes(), Gbk("002-文件打开失败！"));
 }
 
 TEST(WindowsBuild, ExportsOfMissingFamiliesSaySo) {
