@@ -1,7 +1,6 @@
 // Kestrun.dll as a Windows program loads it: the system's OLE Automation, the ANSI code page 936,
 // wide-character paths, file identity from the volume and file index, profile files, SQLite,
-// the module folder, the script host, PDF files, and the answers of exports this build does not
-// carry.
+// the module folder, the script host and PDF files.
 #include "vbhost.h"
 
 #include <gtest/gtest.h>
@@ -237,14 +236,6 @@ TEST(WindowsBuild, PdfExportsArePartOfIt) {
     String missing(dir.Ansi("无.pdf"));
     EXPECT_EQ(GetAnnotationFromPDF(missing.ref(), table.ref(), error.ref()), 0);
     EXPECT_EQ(error.bytes(), Gbk("002-文件打开失败！"));
-}
-
-TEST(WindowsBuild, ExportsOfMissingFamiliesSaySo) {
-    String file("a.pdf");
-    vbhost::Array annotations;
-    String error("old");
-    EXPECT_EQ(GetAnnotationFromPDF(file.ref(), annotations.ref(), error.ref()), 0);
-    EXPECT_EQ(error.bytes(), "GetAnnotationFromPDF is not part of this build of Kestrun.dll");
 }
 
 // The script host runs its own engine on Windows too, with messages in code page 936.
