@@ -7,6 +7,11 @@ cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
 
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+
 install_packages() {
     local wanted missing=() pkg
     wanted=$(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' tools/debian-packages.txt)
@@ -14,16 +19,19 @@ install_packages() {
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
             missing+=("$pkg")
     done
-    if [ ${#missing[@]} -eq 0 ]; then
-        return
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        $SUDO apt-get update -q
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends \
+            "${missing[@]}"
     fi
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo="sudo"
+    # The Windows build's tests run under Wine with the ANSI code page 936, taken from this locale.
+    if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+        echo "Generating the zh_CN.UTF-8 locale"
+        grep -qx 'zh_CN.UTF-8 UTF-8' /etc/locale.gen ||
+            echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+        $SUDO locale-gen --keep-existing
     fi
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
 build() {

@@ -68,7 +68,7 @@ endfunction()
 # In a ThreadSanitizer build only the tests labelled "tsan" exist; the target tsan_tests builds them.
 function(kestrun_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-    if(KESTRUN_TSAN AND NOT "tsan" IN_LIST ARG_LABELS)
+    if(NOT KESTRUN_TESTS OR (KESTRUN_TSAN AND NOT "tsan" IN_LIST ARG_LABELS))
         return()
     endif()
     if(WIN32 AND name IN_LIST KESTRUN_WINDOWS_SKIPPED_TESTS)

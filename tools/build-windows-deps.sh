@@ -4,6 +4,11 @@
 #
 #   tools/build-windows-deps.sh [i686|x86_64|all]    (default: all)
 #
+# Only the static libraries are built (no programs, tests or documentation of the libraries), and
+# only what a target links: GoogleTest just for x86_64, whose test programs run under wine64. With
+# "all" the two targets build side by side. Exit status 75 means the sources could not be reached
+# (no network or mirror); any other failure is 1.
+#
 # Prints the prefix of each target on its last line ("prefix <target> <dir>"). Prefixes live in
 # KESTRUN_WINDOWS_DEPS_CACHE (default ~/.cache/kestrun-windows-deps), one per target and set of
 # source versions, so later runs reuse them. zlib comes ready-built from libz-mingw-w64-dev.
@@ -12,7 +17,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 
 CACHE=${KESTRUN_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrun-windows-deps}
-JOBS=${JOBS:-2}
+JOBS=${JOBS:-$(nproc)}
 # In order of use; qpdf (the longest build, after the libjpeg it links) last. Each package is
 # built once per prefix, so a prefix that lacks one only gains that one.
 PACKAGES=(sqlite3 pcre2 qrencode lodepng libspng libjpeg-turbo giflib googletest qpdf)
@@ -50,15 +55,22 @@ versions_of() {
 
 declare -A SRC_VERSION=()
 RESOLVED=0
+# Exit status when the sources cannot be reached at all.
+UNREACHABLE=75
 resolve_versions() {
-    if ! apt-get "${APT_OPTS[@]}" -q update >"$APT_STATE/update.log" 2>&1; then
+    local updated=1
+    # apt-get update reports unreachable lists as warnings and still succeeds.
+    if ! apt-get "${APT_OPTS[@]}" -q update >"$APT_STATE/update.log" 2>&1 ||
+        grep -q '^\(E:\|W: Failed to fetch\)' "$APT_STATE/update.log"; then
         log "apt-get update of the source lists failed (see $APT_STATE/update.log)"
+        updated=0
     fi
     local pkg v
     for pkg in "${PACKAGES[@]}"; do
-        v=$(versions_of "$pkg" | head -n1)
+        v=$(versions_of "$pkg" | head -n1) || v=""
         if [ -z "$v" ]; then
             log "no source package $pkg known to apt"
+            [ "$updated" = 1 ] || exit $UNREACHABLE
             exit 1
         fi
         SRC_VERSION[$pkg]=$v
@@ -109,17 +121,33 @@ fetch() {
         return
     fi
     log "$pkg: no version of the sources could be fetched" >&2
-    exit 1
+    exit $UNREACHABLE
+}
+
+# Runs a command with its output in LOG; when it fails, shows the end of LOG.
+logged() { # LOG COMMAND...
+    local out=$1 status=0
+    shift
+    "$@" >"$out" 2>&1 || status=$?
+    if [ "$status" != 0 ]; then
+        log "${TARGET:-host}: failed ($status): $*" >&2
+        tail -n 40 "$out" >&2
+    fi
+    return "$status"
+}
+
+cmake_configure() { # SOURCE BUILD [cmake options...]
+    local src=$1 bld=$2
+    shift 2
+    logged "$bld.configure.log" cmake -S "$src" -B "$bld" -G "Unix Makefiles" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-$TARGET.cmake" \
+        -DKESTRUN_WINDOWS_DEPS="$PREFIX" -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF "$@"
 }
 
 cmake_lib() { # SOURCE BUILD [cmake options...]
-    local src=$1 bld=$2
-    shift 2
-    cmake -S "$src" -B "$bld" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-$TARGET.cmake" -DKESTRUN_WINDOWS_DEPS="$PREFIX" \
-        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF "$@" >"$bld.configure.log"
-    nice -n 10 cmake --build "$bld" -j"$JOBS" >"$bld.build.log"
-    cmake --install "$bld" >"$bld.install.log"
+    cmake_configure "$@"
+    logged "$2.build.log" nice -n 10 cmake --build "$2" -j"$JOBS"
+    logged "$2.install.log" cmake --install "$2"
 }
 
 archive() { # NAME OBJECTS...
@@ -145,19 +173,32 @@ Cflags: -I\${includedir} ${4:-}
 EOF
 }
 
+# The SQLite amalgamation (sqlite3.c, sqlite3.h) is generated with host tools (tclsh, lemon), the
+# same for every target: once per source folder, into SOURCE/amalgamation.
+sqlite3_amalgamation() { # SOURCE
+    local src=$1 gen=$1/amalgamation.build
+    [ -f "$src/amalgamation/.done" ] && return
+    rm -rf "$gen" "$src/amalgamation"
+    mkdir -p "$gen"
+    log "host: generating the SQLite amalgamation"
+    (cd "$gen" && logged configure.log "$src/configure" --disable-tcl &&
+        logged make.log nice -n 10 make -j"$JOBS" sqlite3.c)
+    mkdir -p "$src/amalgamation"
+    cp "$gen/sqlite3.c" "$gen/sqlite3.h" "$src/amalgamation/"
+    touch "$src/amalgamation/.done"
+    rm -rf "$gen"
+}
+
 build_sqlite3() {
     local src=$1 bld=$2 up
     up=${SRC_VERSION[sqlite3]%-*}
-    # The amalgamation is generated with host tools (tclsh, lemon), then cross-compiled.
-    mkdir -p "$bld/gen"
-    (cd "$bld/gen" && "$src/configure" --disable-tcl >/dev/null && nice -n 10 make sqlite3.c >/dev/null)
-    nice -n 10 "$CC" -O2 -c "$bld/gen/sqlite3.c" -o "$bld/sqlite3.o" -DSQLITE_THREADSAFE=1 \
+    nice -n 10 "$CC" -O2 -c "$src/amalgamation/sqlite3.c" -o "$bld/sqlite3.o" -DSQLITE_THREADSAFE=1 \
         -DSQLITE_ENABLE_COLUMN_METADATA -DSQLITE_ENABLE_FTS5 -DSQLITE_ENABLE_JSON1 \
         -DSQLITE_ENABLE_RTREE -DSQLITE_USE_URI=1 -DSQLITE_OMIT_LOAD_EXTENSION
     archive sqlite3 "$bld/sqlite3.o"
     mkdir -p "$PREFIX/include"
-    cp "$bld/gen/sqlite3.h" "$src/src/sqlite3ext.h" "$PREFIX/include/" 2>/dev/null ||
-        cp "$bld/gen/sqlite3.h" "$PREFIX/include/"
+    cp "$src/amalgamation/sqlite3.h" "$src/src/sqlite3ext.h" "$PREFIX/include/" 2>/dev/null ||
+        cp "$src/amalgamation/sqlite3.h" "$PREFIX/include/"
     pc_file sqlite3 "$up" "-lsqlite3"
 }
 
@@ -195,7 +236,13 @@ build_libspng() {
 }
 
 build_libjpeg_turbo() {
-    cmake_lib "$1" "$2" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF
+    # The library alone: its install rules would also want the programs.
+    cmake_configure "$1" "$2" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
+        -DWITH_SIMD=OFF
+    logged "$2.build.log" nice -n 10 cmake --build "$2" -j"$JOBS" --target jpeg-static
+    mkdir -p "$PREFIX/lib" "$PREFIX/include"
+    cp "$2/libjpeg.a" "$PREFIX/lib/"
+    cp "$2/jconfig.h" "$1/jerror.h" "$1/jmorecfg.h" "$1/jpeglib.h" "$PREFIX/include/"
 }
 
 build_giflib() {
@@ -232,13 +279,58 @@ build_qpdf() {
 }
 
 build_googletest() {
-    cmake_lib "$1" "$2" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON -Dgtest_force_shared_crt=ON
+    cmake_lib "$1" "$2" -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -Dgtest_force_shared_crt=ON
 }
 
-for TARGET in "${TARGETS[@]}"; do
+# The packages TARGET links: GoogleTest only where test programs are built, for x86_64 (they run
+# under wine64; the i686 build is only checked).
+target_packages() { # TARGET
+    local pkg
+    for pkg in "${PACKAGES[@]}"; do
+        [ "$pkg" != googletest ] || [ "$1" = x86_64 ] || continue
+        echo "$pkg"
+    done
+}
+
+use_target() { # TARGET: sets TARGET, TRIPLE, CC, CXX and PREFIX
+    TARGET=$1
     TRIPLE=$TARGET-w64-mingw32
     CC=$TRIPLE-gcc-posix
     CXX=$TRIPLE-g++-posix
+    PREFIX=${PREFIX_OF[$TARGET]:-}
+}
+
+# Builds what the prefix of TARGET still lacks, from the sources in SRC_DIR.
+build_target() { # TARGET
+    use_target "$1"
+    local pkg stamp bld start
+    mkdir -p "$PREFIX/.built" "$PREFIX/.build"
+    for pkg in $(target_packages "$TARGET"); do
+        stamp=$PREFIX/.built/$pkg
+        if [ -f "$stamp" ]; then
+            log "$TARGET: $pkg $(cat "$stamp") cached"
+            continue
+        fi
+        bld=$PREFIX/.build/$pkg
+        rm -rf "$bld"
+        mkdir -p "$bld"
+        log "$TARGET: building $pkg from $(basename "${SRC_DIR[$pkg]}")"
+        start=$SECONDS
+        "build_${pkg//-/_}" "${SRC_DIR[$pkg]}" "$bld"
+        basename "${SRC_DIR[$pkg]}" >"$stamp"
+        rm -rf "$bld"
+        log "$TARGET: $pkg done in $((SECONDS - start)) s"
+    done
+    for pkg in $(target_packages "$TARGET"); do
+        echo "$pkg $(cat "$PREFIX/.built/$pkg")"
+    done >"$PREFIX/versions.txt"
+}
+
+# First, one step at a time: tools, source versions, each target's prefix and the sources that
+# are still to be built.
+declare -A PREFIX_OF=() SRC_DIR=()
+for target in "${TARGETS[@]}"; do
+    use_target "$target"
     for tool in "$CC" "$CXX"; do
         command -v "$tool" >/dev/null || {
             log "$tool missing: apt-get install g++-mingw-w64-${TARGET/_/-}-posix"
@@ -256,25 +348,26 @@ for TARGET in "${TARGETS[@]}"; do
         cat "$ROOT/cmake/mingw-w64.cmake" "$ROOT/cmake/mingw-w64-$TARGET.cmake"
         "$CXX" --version | head -n1
     )
-    PREFIX=$CACHE/$TARGET-$(echo "$key" | sha256sum | cut -c1-16)
-    mkdir -p "$PREFIX/.built" "$PREFIX/.build"
-    for pkg in "${PACKAGES[@]}"; do
-        stamp=$PREFIX/.built/$pkg
-        if [ -f "$stamp" ]; then
-            log "$TARGET: $pkg $(cat "$stamp") cached"
-            continue
+    PREFIX_OF[$TARGET]=$CACHE/$TARGET-$(echo "$key" | sha256sum | cut -c1-16)
+    for pkg in $(target_packages "$TARGET"); do
+        if [ ! -f "${PREFIX_OF[$TARGET]}/.built/$pkg" ] && [ -z "${SRC_DIR[$pkg]:-}" ]; then
+            SRC_DIR[$pkg]=$(fetch "$pkg")
         fi
-        src=$(fetch "$pkg")
-        bld=$PREFIX/.build/$pkg
-        rm -rf "$bld"
-        mkdir -p "$bld"
-        log "$TARGET: building $pkg from $(basename "$src")"
-        start=$SECONDS
-        "build_${pkg//-/_}" "$src" "$bld"
-        basename "$src" >"$stamp"
-        rm -rf "$bld"
-        log "$TARGET: $pkg done in $((SECONDS - start)) s"
     done
-    for pkg in "${PACKAGES[@]}"; do echo "$pkg $(cat "$PREFIX/.built/$pkg")"; done >"$PREFIX/versions.txt"
-    echo "prefix $TARGET $PREFIX"
+done
+[ -z "${SRC_DIR[sqlite3]:-}" ] || sqlite3_amalgamation "${SRC_DIR[sqlite3]}"
+
+# Then the targets side by side: each keeps both cores busy while the other configures.
+pids=()
+for target in "${TARGETS[@]}"; do
+    build_target "$target" &
+    pids+=($!)
+done
+failed=0
+for pid in "${pids[@]}"; do
+    wait "$pid" || failed=1
+done
+[ "$failed" = 0 ] || exit 1
+for target in "${TARGETS[@]}"; do
+    echo "prefix $target ${PREFIX_OF[$target]}"
 done

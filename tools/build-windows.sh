@@ -6,7 +6,8 @@
 #
 #   tools/build-windows.sh [i686|x86_64|all]     (default: all)
 #
-# The third-party libraries come from tools/build-windows-deps.sh (cached after the first run).
+# The third-party libraries come from tools/build-windows-deps.sh (cached after the first run);
+# its exit status 75 (sources unreachable) is passed on.
 # The DLLs end up in build-windows-<target>/bin/Kestrun.dll. ZXING_SOURCE=<zxing-cpp folder>
 # adds the barcode reader.
 set -euo pipefail
@@ -28,8 +29,14 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
     exit 1
 fi
 
+# The libraries of all targets first (they build side by side). Exit status 75 from there: the
+# sources could not be reached.
+status=0
+deps=$(tools/build-windows-deps.sh "${1:-all}" | tee /dev/stderr) || status=$?
+[ "$status" = 0 ] || exit "$status"
+
 for target in "${TARGETS[@]}"; do
-    prefix=$(tools/build-windows-deps.sh "$target" | tee /dev/stderr | sed -n "s/^prefix $target //p")
+    prefix=$(sed -n "s/^prefix $target //p" <<<"$deps")
     build=build-windows-$target
     # Libraries found in an earlier prefix must be looked up again.
     if [ "$(cat "$build/deps-prefix" 2>/dev/null)" != "$prefix" ]; then
