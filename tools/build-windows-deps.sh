@@ -21,8 +21,11 @@ JOBS=${JOBS:-$(nproc)}
 # In order of use; qpdf (the longest build, after the libjpeg it links) last. Each package is
 # built once per prefix, so a prefix that lacks one only gains that one.
 PACKAGES=(sqlite3 pcre2 qrencode lodepng libspng libjpeg-turbo giflib googletest qpdf)
-# Part of the cache key: raise it when a build recipe below changes.
+# Part of the cache key: raise it when every prefix must be built again.
 RECIPE=1
+# Revision of a package's build recipe below (1 when not listed): raise it when the recipe
+# changes, and only that package is built again in existing prefixes.
+declare -A REVISION=([sqlite3]=2)
 
 case "${1:-all}" in
 all) TARGETS=(i686 x86_64) ;;
@@ -194,7 +197,8 @@ build_sqlite3() {
     up=${SRC_VERSION[sqlite3]%-*}
     nice -n 10 "$CC" -O2 -c "$src/amalgamation/sqlite3.c" -o "$bld/sqlite3.o" -DSQLITE_THREADSAFE=1 \
         -DSQLITE_ENABLE_COLUMN_METADATA -DSQLITE_ENABLE_FTS5 -DSQLITE_ENABLE_JSON1 \
-        -DSQLITE_ENABLE_RTREE -DSQLITE_USE_URI=1 -DSQLITE_OMIT_LOAD_EXTENSION
+        -DSQLITE_ENABLE_RTREE -DSQLITE_ENABLE_UNLOCK_NOTIFY -DSQLITE_USE_URI=1 \
+        -DSQLITE_OMIT_LOAD_EXTENSION
     archive sqlite3 "$bld/sqlite3.o"
     mkdir -p "$PREFIX/include"
     cp "$src/amalgamation/sqlite3.h" "$src/src/sqlite3ext.h" "$PREFIX/include/" 2>/dev/null ||
@@ -300,14 +304,23 @@ use_target() { # TARGET: sets TARGET, TRIPLE, CC, CXX and PREFIX
     PREFIX=${PREFIX_OF[$TARGET]:-}
 }
 
+# True when the prefix of the current target holds PKG built with its current recipe. The stamp
+# names the source folder, then " rev<N>" past revision 1.
+is_built() { # PKG
+    local stamp=$PREFIX/.built/$1 want=${REVISION[$1]:-1} have
+    [ -f "$stamp" ] || return 1
+    have=$(sed -n 's/.* rev\([0-9]*\)$/\1/p' "$stamp")
+    [ "${have:-1}" = "$want" ]
+}
+
 # Builds what the prefix of TARGET still lacks, from the sources in SRC_DIR.
 build_target() { # TARGET
     use_target "$1"
-    local pkg stamp bld start
+    local pkg stamp bld start rev
     mkdir -p "$PREFIX/.built" "$PREFIX/.build"
     for pkg in $(target_packages "$TARGET"); do
         stamp=$PREFIX/.built/$pkg
-        if [ -f "$stamp" ]; then
+        if is_built "$pkg"; then
             log "$TARGET: $pkg $(cat "$stamp") cached"
             continue
         fi
@@ -317,7 +330,8 @@ build_target() { # TARGET
         log "$TARGET: building $pkg from $(basename "${SRC_DIR[$pkg]}")"
         start=$SECONDS
         "build_${pkg//-/_}" "${SRC_DIR[$pkg]}" "$bld"
-        basename "${SRC_DIR[$pkg]}" >"$stamp"
+        rev=${REVISION[$pkg]:-1}
+        echo "$(basename "${SRC_DIR[$pkg]}")$([ "$rev" = 1 ] || echo " rev$rev")" >"$stamp"
         rm -rf "$bld"
         log "$TARGET: $pkg done in $((SECONDS - start)) s"
     done
@@ -349,8 +363,9 @@ for target in "${TARGETS[@]}"; do
         "$CXX" --version | head -n1
     )
     PREFIX_OF[$TARGET]=$CACHE/$TARGET-$(echo "$key" | sha256sum | cut -c1-16)
+    PREFIX=${PREFIX_OF[$TARGET]}
     for pkg in $(target_packages "$TARGET"); do
-        if [ ! -f "${PREFIX_OF[$TARGET]}/.built/$pkg" ] && [ -z "${SRC_DIR[$pkg]:-}" ]; then
+        if ! is_built "$pkg" && [ -z "${SRC_DIR[$pkg]:-}" ]; then
             SRC_DIR[$pkg]=$(fetch "$pkg")
         fi
     done
