@@ -29,6 +29,26 @@ std::optional<DWORD> Attributes(const std::string &localPath) {
     return attributes;
 }
 
+// What the path opens as. Device names (NUL, CON, COM1, also with an extension or after a folder)
+// are not always reported as devices by their attributes, and a named pipe has none: the opened
+// handle tells. No access is asked for, so nothing is read and nothing waits; what exists but
+// cannot be opened even so (the console of a process that has none, a busy pipe) is no file.
+enum class Opened { Nothing, DiskFile, Other };
+
+Opened OpensAs(const std::string &localPath) {
+    HANDLE h = CreateFileW(Wide(localPath).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Opened::Nothing
+                                                                              : Opened::Other;
+    }
+    const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    CloseHandle(h);
+    return disk ? Opened::DiskFile : Opened::Other;
+}
+
 // Opens with CreateFileW and keeps the handle only when it is a disk file; the descriptor owns it.
 FileHandle OpenDiskFile(const std::string &localPath, DWORD access, DWORD disposition, int flags) {
     if (localPath.empty() || !IsMissingOrRegularFile(localPath)) {
@@ -102,9 +122,13 @@ bool IsMissingOrRegularFile(const std::string &localPath) {
     const std::optional<DWORD> attributes = Attributes(localPath);
     if (!attributes) {
         const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            return false;
+        }
+    } else if ((*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return false;
     }
-    return (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    return OpensAs(localPath) != Opened::Other;
 }
 
 FileHandle OpenRegularForReading(const std::string &localPath) {
