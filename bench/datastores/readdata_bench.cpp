@@ -143,7 +143,7 @@ int main(int argc, char **argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    const dstest::TempFolder folder;
+    const testfiles::TempFolder folder;
     const std::string database = folder / "bench.db";
     if (!MakeDatabase(database)) {
         std::fprintf(stderr, "cannot build the benchmark database\n");

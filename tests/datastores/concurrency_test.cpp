@@ -8,7 +8,7 @@
 namespace {
 
 TEST(Concurrency, ReadDataOnTwoConnectionsFromTwoThreads) {
-    dstest::TempFolder folder;
+    testfiles::TempFolder folder;
     vbhost::String file(folder / "shared.db");
     intptr_t setup = 0;
     vbhost::String message;
@@ -47,7 +47,7 @@ TEST(Concurrency, ReadDataOnTwoConnectionsFromTwoThreads) {
 }
 
 TEST(Concurrency, IniWritersInTwoThreadsKeepEachOthersKeys) {
-    dstest::TempFolder folder;
+    testfiles::TempFolder folder;
     const std::string file = folder / "t.ini";
     constexpr int kKeys = 30;
     const auto writer = [&file](const std::string &prefix, int *failures) {
