@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -21,12 +23,16 @@ using dshost::Write;
 // where Windows still reads it as the device.
 const char *const kDevices[] = {"NUL", "CON", "nul.ini", "\\\\.\\NUL", "\\\\.\\CON"};
 
+std::vector<std::string> DevicesAnd(const testfiles::ServedPipe &pipe) {
+    std::vector<std::string> paths(std::begin(kDevices), std::end(kDevices));
+    paths.push_back(pipe.path());
+    return paths;
+}
+
 TEST(SQLiteOpenWindows, DevicesAndPipesAreNoDatabases) {
     testfiles::ServedPipe pipe;
     ASSERT_TRUE(pipe.served());
-    std::vector<std::string> paths(std::begin(kDevices), std::end(kDevices));
-    paths.push_back(pipe.path());
-    for (const std::string &path : paths) {
+    for (const std::string &path : DevicesAnd(pipe)) {
         Database db(path);
         EXPECT_EQ(db.opened, 0) << path;
         EXPECT_EQ(db.openMessage, "14" + kOpenFailed) << path;
@@ -37,9 +43,7 @@ TEST(SQLiteOpenWindows, DevicesAndPipesAreNoDatabases) {
 TEST(IniValuesWindows, DevicesAndPipesAreNeitherWaitedOnNorReplaced) {
     testfiles::ServedPipe pipe;
     ASSERT_TRUE(pipe.served());
-    std::vector<std::string> paths(std::begin(kDevices), std::end(kDevices));
-    paths.push_back(pipe.path());
-    for (const std::string &path : paths) {
+    for (const std::string &path : DevicesAnd(pipe)) {
         EXPECT_EQ(Read("S", "K", "fallback", path), "fallback") << path;
         EXPECT_EQ(Write("S", "K", "v", path), 0) << path;
     }
