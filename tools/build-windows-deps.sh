@@ -9,9 +9,10 @@
 # "all" the two targets build side by side. Exit status 75 means the sources could not be reached
 # (no network or mirror); any other failure is 1.
 #
-# Prints the prefix of each target on its last line ("prefix <target> <dir>"). Prefixes live in
-# KESTRUN_WINDOWS_DEPS_CACHE (default ~/.cache/kestrun-windows-deps), one per target and set of
-# source versions, so later runs reuse them. zlib comes ready-built from libz-mingw-w64-dev.
+# Prints the prefix of each target on stdout ("prefix <target> <dir>"), progress on stderr.
+# Prefixes live in KESTRUN_WINDOWS_DEPS_CACHE (default ~/.cache/kestrun-windows-deps), one per
+# target and set of source versions, so later runs reuse them. zlib comes ready-built from
+# libz-mingw-w64-dev.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -36,7 +37,8 @@ i686 | x86_64) TARGETS=("$1") ;;
     ;;
 esac
 
-log() { echo "[windows-deps] $*"; }
+# Progress goes to stderr; stdout carries only the "prefix" lines.
+log() { echo "[windows-deps] $*" >&2; }
 
 # apt works on a private state folder holding deb-src entries for the release this machine runs;
 # the system's own sources and lists stay untouched.

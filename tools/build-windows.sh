@@ -32,7 +32,7 @@ fi
 # The libraries of all targets first (they build side by side). Exit status 75 from there: the
 # sources could not be reached.
 status=0
-deps=$(tools/build-windows-deps.sh "${1:-all}" | tee /dev/stderr) || status=$?
+deps=$(tools/build-windows-deps.sh "${1:-all}") || status=$?
 [ "$status" = 0 ] || exit "$status"
 
 for target in "${TARGETS[@]}"; do
