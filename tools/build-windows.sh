@@ -48,5 +48,8 @@ for target in "${TARGETS[@]}"; do
         -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$target.cmake" -DKESTRUN_WINDOWS_DEPS="$prefix" \
         ${ZXING_SOURCE:+-DKESTRUN_ZXING_SOURCE="$ZXING_SOURCE"}
     cmake --build "$build" -j"$JOBS"
-    ctest --test-dir "$build" -L windows --output-on-failure -j"$JOBS"
+    # A test program that fails is run once more before the run fails: Wine's network stack has
+    # been seen to stall a batch of parallel requests once in some dozens of runs. A fault of our
+    # own fails both times.
+    ctest --test-dir "$build" -L windows --output-on-failure -j"$JOBS" --repeat until-pass:2
 done
