@@ -124,7 +124,7 @@ TEST(RegexEngine, VerticalTabEscapeIsTheVerticalTabAlone) {
     EXPECT_EQ(bad.ErrorOffset(), 3u);
 }
 
-// Where the engine still departs from ECMAScript (documented in the README); pinned so that a
+// Where the engine still departs from ECMAScript (documented in docs/textutil.md); pinned so that a
 // change of behaviour is noticed.
 TEST(RegexEngine, KnownDeparturesFromEcmaScript) {
     // Extensions are accepted: lookbehind, named groups, atomic groups, inline options.
