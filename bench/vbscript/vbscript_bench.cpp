@@ -1,7 +1,7 @@
 // Runs three programs in the script engine and, as the peer, in Lua 5.4: a loop summing
 // 1..1000000, string building with concatenation in a loop, and recursive Fibonacci(25). Each
 // program is compiled once; an iteration is one call. Prints the engine/Lua CPU time ratios.
-#include "kestrun/automation/vbscript/interp.h"
+#include "vbscript/interp.h"
 
 #include <benchmark/benchmark.h>
 #include <lua.hpp>

@@ -2,8 +2,8 @@
 // error it raised.
 #pragma once
 
-#include "kestrun/automation/vbscript/interp.h"
-#include "kestrun/automation/vbscript/ops.h"
+#include "vbscript/interp.h"
+#include "vbscript/ops.h"
 
 #include <gtest/gtest.h>
 

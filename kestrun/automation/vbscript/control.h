@@ -4,7 +4,7 @@
 // record with the script error's number, line and description.
 #pragma once
 
-#include "kestrun/automation/vbscript/interp.h"
+#include "vbscript/interp.h"
 
 #include <memory>
 #include <string>

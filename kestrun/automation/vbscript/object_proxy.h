@@ -2,7 +2,7 @@
 // keeps the object and the engine it lives in alive until the caller releases it.
 #pragma once
 
-#include "kestrun/automation/vbscript/interp.h"
+#include "vbscript/interp.h"
 
 #include "oleauto.h"
 

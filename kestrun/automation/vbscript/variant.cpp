@@ -1,7 +1,7 @@
 #include "kestrun/automation/vbscript/variant.h"
 
-#include "kestrun/automation/vbscript/errors.h"
 #include "kestrun/automation/vbscript/object_proxy.h"
+#include "vbscript/errors.h"
 
 #include <cmath>
 #include <vector>

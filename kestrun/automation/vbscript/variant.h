@@ -1,7 +1,7 @@
 // Conversion between the engine's values and platform VARIANTs, for the exports.
 #pragma once
 
-#include "kestrun/automation/vbscript/interp.h"
+#include "vbscript/interp.h"
 
 #include "oleauto.h"
 

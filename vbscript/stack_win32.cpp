@@ -1,7 +1,7 @@
 // The calling thread's stack bounds from the memory manager: a thread's stack is one reserved
 // region whose base is the stack's lowest address (the guard pages sit just above it, inside the
 // reserve the engine keeps free).
-#include "kestrun/automation/vbscript/ast.h"
+#include "ast.h"
 
 #include <windows.h>
 

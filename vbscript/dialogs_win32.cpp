@@ -3,7 +3,7 @@
 // stay in front of it and keep it disabled while they are open. Where no window can be shown (a
 // window station without a visible desktop, a session without a display) they answer as a user
 // pressing Enter would: OK, or the default text.
-#include "kestrun/automation/vbscript/interp.h"
+#include "interp.h"
 
 #include <windows.h>
 

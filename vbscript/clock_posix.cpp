@@ -1,5 +1,5 @@
 // The local time from the C library's time zone rules (TZ, /etc/localtime).
-#include "kestrun/automation/vbscript/interp.h"
+#include "interp.h"
 
 #include <chrono>
 #include <ctime>

@@ -1,5 +1,5 @@
 // The local time from the system's own clock and time zone settings.
-#include "kestrun/automation/vbscript/interp.h"
+#include "interp.h"
 
 #include <windows.h>
 

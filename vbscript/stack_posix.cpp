@@ -1,5 +1,5 @@
 // The calling thread's stack bounds from the thread library.
-#include "kestrun/automation/vbscript/ast.h"
+#include "ast.h"
 
 #include <pthread.h>
 
