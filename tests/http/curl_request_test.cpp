@@ -46,6 +46,17 @@ TEST(CharsetLogic, LabelsAndDecoding) {
     EXPECT_EQ(DecodeBody("\xEF\xBB\xBFok", "gbk"), u"ok"); // the mark wins
     EXPECT_EQ(DecodeBody("\xFE\xFF\x4F\x60", ""), u"你");
     EXPECT_EQ(DecodeBody("caf\xE9", "us-ascii"), u"café");
+    // A lone surrogate in UTF-16 is one replacement; the units after it keep their alignment.
+    EXPECT_EQ(DecodeBody(std::string("a\0\0\xD8"
+                                     "b\0",
+                                     6),
+                         "utf-16le"),
+              u"a\xFFFD"
+              "b");
+    EXPECT_EQ(DecodeBody(std::string("\0a\xDC\0\0b\xD8\0", 8), "utf-16be"), u"a\xFFFD"
+                                                                            "b\xFFFD");
+    EXPECT_EQ(DecodeBody(std::string("\xFF\xFEx\0\0\xDCy\0z", 9), ""), u"x\xFFFD"
+                                                                       "y\xFFFD");
 
     EXPECT_TRUE(IsValidUtf8("plain \xE4\xBD\xA0"));
     EXPECT_FALSE(IsValidUtf8("\xE4\xBD"));

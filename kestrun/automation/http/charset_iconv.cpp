@@ -1,6 +1,7 @@
 // The platform's charset converter for response text: glibc's iconv.
 #include "kestrun/automation/http/charset.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 
@@ -16,6 +17,25 @@ void AppendUtf16Le(std::u16string &out, const char *bytes, size_t count) {
     }
 }
 
+// Bytes of one code unit of the encoding: an invalid or cut-off unit is skipped whole, so that a
+// lone surrogate in UTF-16 does not shift every later unit by one byte.
+size_t UnitBytes(const std::string &converterName) {
+    std::string name;
+    for (const char c : converterName) {
+        if (c != '-' && c != '_') {
+            name.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+        }
+    }
+    const auto startsWith = [&](std::string_view prefix) { return name.starts_with(prefix); };
+    if (startsWith("UTF16") || startsWith("UCS2") || startsWith("UNICODE")) {
+        return 2;
+    }
+    if (startsWith("UTF32") || startsWith("UCS4") || startsWith("WCHART")) {
+        return 4;
+    }
+    return 1;
+}
+
 } // namespace
 
 std::optional<std::u16string> ConvertToWide(std::string_view bytes,
@@ -24,6 +44,7 @@ std::optional<std::u16string> ConvertToWide(std::string_view bytes,
     if (!cv.ok()) {
         return std::nullopt;
     }
+    const size_t unit = UnitBytes(converterName);
     std::u16string out;
     out.reserve(bytes.size());
     char chunk[4096];
@@ -41,10 +62,12 @@ std::optional<std::u16string> ConvertToWide(std::string_view bytes,
             continue;
         }
         // An invalid sequence (EILSEQ) or one cut off at the end (EINVAL): one replacement
-        // character for its first byte, then carry on after it.
+        // character for its first byte (its first code unit in UTF-16 and UTF-32), then carry on
+        // after it.
         out.push_back(u'\xFFFD');
-        ++in;
-        --inLeft;
+        const size_t skip = std::min(unit, inLeft);
+        in += skip;
+        inLeft -= skip;
         iconv(static_cast<iconv_t>(cv.get()), nullptr, nullptr, nullptr, nullptr);
     }
     // Stateful encodings may hold back a shift sequence until told the input has ended.
