@@ -219,8 +219,14 @@ bool IniDocument::Storable(std::u16string_view section, std::u16string_view key,
 }
 
 void IniDocument::EnsureTerminated(size_t line) {
-    if (lines_[line].terminator.empty()) {
-        lines_[line].terminator = newline_;
+    Line &last = lines_[line];
+    if (last.terminator.empty()) {
+        // A UTF-16 file cut inside its last character ends in half a code unit, which reads as
+        // nothing; it is dropped so that the lines written after it start on a unit boundary.
+        if (encoding_ == IniEncoding::Utf16Le && last.content.size() % 2 != 0) {
+            last.content.pop_back();
+        }
+        last.terminator = newline_;
     }
 }
 

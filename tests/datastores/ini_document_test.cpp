@@ -72,6 +72,19 @@ TEST(IniDocument, EncodingsByByteOrderMark) {
     ASSERT_TRUE(utf16.Set(u"s", u"n", u"\u597D"));
     EXPECT_EQ(utf16.Serialize(), wide + std::string("\n\0n\0=\0\x7D\x59\n\0", 10));
     EXPECT_FALSE(utf16.Set(u"s", u"k", u"two\nlines")); // could not be read back
+
+    // A UTF-16 file cut inside its last character: the half character reads as nothing, and the
+    // lines added after it are whole characters that read back.
+    const std::string cut("\xFF\xFE[\0s\0]\0\n\0k\0=\0v\0\x41", 17);
+    IniDocument odd = IniDocument::Parse(cut);
+    EXPECT_EQ(odd.Serialize(), cut);
+    EXPECT_EQ(Find(odd, u"s", u"k"), u"v");
+    ASSERT_TRUE(odd.Set(u"s", u"n", u"w"));
+    ASSERT_TRUE(odd.Set(u"t", u"x", u"y"));
+    const IniDocument reread = IniDocument::Parse(odd.Serialize());
+    EXPECT_EQ(Find(reread, u"s", u"k"), u"v");
+    EXPECT_EQ(Find(reread, u"s", u"n"), u"w");
+    EXPECT_EQ(Find(reread, u"t", u"x"), u"y");
 }
 
 } // namespace
