@@ -41,7 +41,7 @@ public:
     Session &operator=(const Session &) = delete;
 
 private:
-    uintptr_t token_ = 0; // the startup token, 0 when the start failed
+    [[maybe_unused]] uintptr_t token_ = 0; // the startup token (Windows), 0 when the start failed
 };
 
 // A decoded image, defined by each implementation. Disposing of it (GdipDisposeImage) is

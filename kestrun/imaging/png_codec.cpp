@@ -16,7 +16,7 @@ namespace {
 
 // LodePNG's codes for a failed allocation and for a decompressed size over the given maximum.
 constexpr unsigned kLodePngAllocationFailed = 83;
-constexpr unsigned kLodePngOutputTooLarge = 109;
+[[maybe_unused]] constexpr unsigned kLodePngOutputTooLarge = 109;
 
 // LodePNG decodes a whole file itself (as the only decoder would) up to this many pixels, the
 // same bound as the RGBA decoders; above it, only to find its error text with bounded memory.
