@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -174,10 +175,44 @@ TEST(Install, DebianPackagesUnpackIntoAWorkingTree) {
     EXPECT_NE(DebField(dev, "Depends").find(exact), std::string::npos);
     EXPECT_NE(DebField(tools, "Depends").find(exact), std::string::npos);
 
+    // The maintainer comes from the build's cache; the runtime package declares its libraries.
+    EXPECT_EQ(DebField(runtime, "Maintainer"), KESTRUN_PACKAGE_MAINTAINER "\n");
+    const CommandResult shlibs = RunCommand("dpkg-deb --ctrl-tarfile " + ShellQuote(runtime) +
+                                            " | tar -xOf - ./shlibs ./triggers 2>&1");
+    EXPECT_NE(shlibs.output.find("libkestrun " KESTRUN_VERSION_MAJOR " libkestrun"),
+              std::string::npos)
+        << shlibs.output;
+    EXPECT_NE(shlibs.output.find("activate-noawait ldconfig"), std::string::npos) << shlibs.output;
+
     const fs::path usr = fs::path(root) / "usr";
     ExpectLibraries(usr, true);
     ExpectDevFiles(usr);
     ExpectToolsRun(usr);
+    for (const std::string package :
+         {"libkestrun" KESTRUN_VERSION_MAJOR, "libkestrun-dev", "kestrun-tools"}) {
+        const fs::path doc = usr / "share/doc" / package;
+        const CommandResult copyright =
+            RunCommand("head -n1 " + ShellQuote((doc / "copyright").string()));
+        EXPECT_EQ(copyright.output,
+                  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n")
+            << package;
+        EXPECT_TRUE(fs::is_regular_file(doc / "changelog.gz")) << package;
+    }
+    for (const std::string page : {"kestrun.1.gz", "safe-eval.1.gz"}) {
+        EXPECT_TRUE(fs::is_regular_file(usr / "share/man/man1" / page)) << page;
+    }
+
+    // lintian, where it is installed, finds no error in any of the three packages.
+    if (KESTRUN_RUN_LINTIAN && RunCommand("command -v lintian").status == 0) {
+        const CommandResult lintian = RunCommand(
+            Quiet("lintian --fail-on error --tag-display-limit 0 " + ShellQuote(runtime) + " " +
+                  ShellQuote(dev) + " " + ShellQuote(tools)));
+        EXPECT_EQ(lintian.status, 0) << lintian.output;
+        EXPECT_EQ(lintian.output.find("\nE: "), std::string::npos) << lintian.output;
+        EXPECT_NE(lintian.output.rfind("E: ", 0), 0u) << lintian.output;
+    } else {
+        std::printf("lintian not run (not installed, or a sanitizer build)\n");
+    }
 }
 
 } // namespace

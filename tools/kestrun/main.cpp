@@ -4,6 +4,7 @@
 // does. Text arguments are taken as UTF-8 from the terminal and handed over as GBK bytes; GBK
 // results are printed back as UTF-8. One call from the command line, or a session of calls, one
 // per line, from a file, standard input or an interactive prompt, sharing $variables.
+#include "cli_usage.h"
 #include "export_table.h"
 #include "session.h"
 
@@ -22,26 +23,8 @@
 
 namespace {
 
+using kestrun_cli::kUsage;
 using kestrun_cli::Session;
-
-constexpr const char *kUsage =
-    "usage: kestrun [-x] NAME [ARG...]         call one export\n"
-    "       kestrun [-x] [-e] -f FILE          run a session: one call per line (- is stdin)\n"
-    "       kestrun [-x] [-e]                  run a session from standard input, or a prompt\n"
-    "       kestrun help [NAME]                list the exports, or describe one\n"
-    "       kestrun --version\n"
-    "\n"
-    "Arguments follow the export's parameters in order; missing ones are null strings, 0 or no\n"
-    "array, and @null passes a null string. Arrays are written a|b|c, two-dimensional ones with\n"
-    "one row per line (a line feed at the end makes one row a table). -x prints texts as\n"
-    "hexadecimal bytes; -e echoes each session line.\n"
-    "\n"
-    "In a session a line is written like a command line: NAME ARG..., words separated by blanks,\n"
-    "\"double quotes\" (with \\n, \\t, \\\" and \\\\) or 'single quotes' around words with "
-    "blanks,\n"
-    "# starts a comment. $name passes a variable: a written argument (out-string, ref-long,\n"
-    "array, variant) stores into it, a read argument uses its value. $name = NAME ARG... keeps\n"
-    "the result. The exit status is 0 when every call succeeded.\n";
 
 int Usage(std::FILE *to, int status) {
     std::fputs(kUsage, to);
