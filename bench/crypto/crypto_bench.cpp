@@ -1,11 +1,19 @@
 // Md5Context, the AES engine in CBC and the Base64 codec over 64 MiB, each beside OpenSSL doing
-// the same work in the same run; the throughput ratios are printed at the end.
+// the same work in the same run; then the AES exports as a host calls them (string in, BSTR out
+// and freed) beside their inner functions and OpenSSL:
 //
-// OpenSSL's AES is held to its table-driven code: the program runs itself again with
-// OPENSSL_ia32cap masking AES-NI and SSSE3 (which would select the vector-permutation code), since
-// the capability mask is read when libcrypto loads.
+// - AESEncrypt_GB / AESDecrypt_GB on 16 MiB of text (CBC, PKCS#7, Base64) beside OpenSSL's EVP
+//   cipher and EVP_EncodeBlock / EVP_DecodeBlock in this process, each into a fresh buffer;
+// - AESEncryptTxtFile_GB / AESDecryptTxtFile_GB on a 64 MiB file beside the `openssl enc
+//   -aes-128-cbc` process on the same file (its CPU time, user + system, start-up included).
+//
+// Both sides use the processor's AES instructions where it has them (OpenSSL unless
+// OPENSSL_ia32cap says otherwise). The ratios are printed at the end.
+#include "common/ratio_table.h"
+#include "kestrun.h"
 #include "kestrun/codecs/base64.h"
 #include "kestrun/crypto/aes.h"
+#include "kestrun/crypto/aes_text.h"
 #include "kestrun/crypto/md5.h"
 
 #include <benchmark/benchmark.h>
@@ -13,17 +21,22 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <fcntl.h>
+#include <fstream>
 #include <memory>
+#include <spawn.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
 constexpr size_t kSize = 64u << 20;
-// CPUID.1:ECX bits 57 (AES-NI) and 41 (SSSE3) of OpenSSL's capability vector, masked off.
-constexpr char kTableDrivenAes[] = "~0x200020000000000";
+constexpr size_t kTextSize = 16u << 20;
 
 const std::string &Data() {
     static const std::string data = [] {
@@ -46,13 +59,44 @@ const std::string &Base64Text() {
     return text;
 }
 
+// Text bytes 1..255 (an in-string ends at its first zero byte).
+std::string TextBytes(size_t n, uint64_t seed) {
+    std::string d(n, '\0');
+    uint64_t x = seed;
+    for (auto &c : d) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        c = static_cast<char>(1 + (x >> 56) % 255);
+    }
+    return d;
+}
+
+// The key and IV texts of the exports: 16 bytes each, the same bytes as kKey and kIv below.
+constexpr char kKeyText[] = "+~\x15\x16(\xae\xd2\xa6\xab\xf7\x15\x88\x09\xcfO<";
+constexpr char kIvText[] = "0123456789abcdef";
+constexpr char kKeyHex[] = "2b7e151628aed2a6abf7158809cf4f3c";
+constexpr char kIvHex[] = "30313233343536373839616263646566";
+
+struct ExportInputs {
+    std::string text = TextBytes(kTextSize, 0x2545F4914F6CDD1Dull);
+    std::string cipherBase64 = kestrun::crypto::AesEncryptText(text, kKeyText, kIvText, 1, 1, 0);
+    std::string dir;
+    std::string plainFile;  // 64 MiB of text
+    std::string cipherFile; // its ciphertext, as AESEncryptTxtFile_GB writes it
+    std::string outFile;
+};
+
+ExportInputs *inputs = nullptr;
+
 const uint8_t *Bytes(const std::string &s) {
     return reinterpret_cast<const uint8_t *>(s.data());
 }
 
 const uint8_t kKey[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
                           0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
-const uint8_t kIv[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+const uint8_t kIv[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
+                         '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
 
 void SetBytes(benchmark::State &state, size_t perIteration) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * perIteration));
@@ -152,6 +196,154 @@ void BM_Base64Decode_OpenSSL(benchmark::State &state) {
     SetBytes(state, Base64Text().size());
 }
 
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+
+void BM_AesEncryptText_Export(benchmark::State &state) {
+    for (auto _ : state) {
+        BSTR out = AESEncrypt_GB(inputs->text.c_str(), kKeyText, kIvText, 1, 1, 0);
+        benchmark::DoNotOptimize(out);
+        SysFreeString(out);
+    }
+    SetBytes(state, kTextSize);
+}
+
+void BM_AesEncryptText_Inner(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            kestrun::crypto::AesEncryptText(inputs->text, kKeyText, kIvText, 1, 1, 0));
+    }
+    SetBytes(state, kTextSize);
+}
+
+// EVP AES-128-CBC with PKCS#7 padding, then EVP_EncodeBlock (no line breaks).
+void BM_AesEncryptText_OpenSSL(benchmark::State &state) {
+    const CipherContext ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    const size_t n = inputs->text.size();
+    for (auto _ : state) {
+        std::unique_ptr<unsigned char[]> cipher(new unsigned char[n + 16]);
+        int written = 0;
+        int last = 0;
+        EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, kKey, kIv);
+        EVP_EncryptUpdate(ctx.get(), cipher.get(), &written, Bytes(inputs->text),
+                          static_cast<int>(n));
+        EVP_EncryptFinal_ex(ctx.get(), cipher.get() + written, &last);
+        const int size = written + last;
+        std::unique_ptr<unsigned char[]> text(new unsigned char[(size + 2) / 3 * 4 + 1]);
+        EVP_EncodeBlock(text.get(), cipher.get(), size);
+        benchmark::DoNotOptimize(text.get());
+    }
+    SetBytes(state, kTextSize);
+}
+
+void BM_AesDecryptText_Export(benchmark::State &state) {
+    for (auto _ : state) {
+        BSTR out = AESDecrypt_GB(inputs->cipherBase64.c_str(), kKeyText, kIvText, 1, 1, 0);
+        benchmark::DoNotOptimize(out);
+        SysFreeString(out);
+    }
+    SetBytes(state, kTextSize);
+}
+
+void BM_AesDecryptText_Inner(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            kestrun::crypto::AesDecryptText(inputs->cipherBase64, kKeyText, kIvText, 1, 1, 0));
+    }
+    SetBytes(state, kTextSize);
+}
+
+// EVP_DecodeBlock, then EVP AES-128-CBC with the padding checked and removed.
+void BM_AesDecryptText_OpenSSL(benchmark::State &state) {
+    const CipherContext ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    const std::string &text = inputs->cipherBase64;
+    for (auto _ : state) {
+        std::unique_ptr<unsigned char[]> cipher(new unsigned char[text.size() / 4 * 3 + 3]);
+        int size = EVP_DecodeBlock(cipher.get(), Bytes(text), static_cast<int>(text.size()));
+        for (size_t i = text.size(); i > 0 && text[i - 1] == '='; --i) {
+            --size; // EVP_DecodeBlock counts the padding characters as zero bytes
+        }
+        std::unique_ptr<unsigned char[]> plain(new unsigned char[static_cast<size_t>(size) + 16]);
+        int written = 0;
+        int last = 0;
+        EVP_DecryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, kKey, kIv);
+        EVP_DecryptUpdate(ctx.get(), plain.get(), &written, cipher.get(), size);
+        EVP_DecryptFinal_ex(ctx.get(), plain.get() + written, &last);
+        benchmark::DoNotOptimize(plain.get());
+    }
+    SetBytes(state, kTextSize);
+}
+
+void BM_AesEncryptFile_Export(benchmark::State &state) {
+    for (auto _ : state) {
+        BSTR out = AESEncryptTxtFile_GB(inputs->plainFile.c_str(), inputs->outFile.c_str(),
+                                        kKeyText, kIvText, 1);
+        benchmark::DoNotOptimize(out);
+        SysFreeString(out);
+    }
+    SetBytes(state, kSize);
+}
+
+void BM_AesDecryptFile_Export(benchmark::State &state) {
+    for (auto _ : state) {
+        BSTR out = AESDecryptTxtFile_GB(inputs->cipherFile.c_str(), inputs->outFile.c_str(),
+                                        kKeyText, kIvText, 1);
+        benchmark::DoNotOptimize(out);
+        SysFreeString(out);
+    }
+    SetBytes(state, kSize);
+}
+
+// CPU seconds (user + system) of `openssl enc -aes-128-cbc [-d -nopad] -K .. -iv .. -in .. -out
+// ..`.
+double RunOpenSslEnc(bool decrypt, const std::string &in, const std::string &out) {
+    std::vector<std::string> args = {"openssl", "enc", "-aes-128-cbc"};
+    if (decrypt) {
+        args.insert(args.end(), {"-d", "-nopad"});
+    }
+    args.insert(args.end(), {"-K", kKeyHex, "-iv", kIvHex, "-in", in, "-out", out});
+    std::vector<char *> argv;
+    for (auto &a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    struct rusage before {};
+    getrusage(RUSAGE_CHILDREN, &before);
+    if (posix_spawnp(&pid, "openssl", nullptr, nullptr, argv.data(), environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    struct rusage after {};
+    getrusage(RUSAGE_CHILDREN, &after);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    auto seconds = [](const timeval &t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
+           seconds(before.ru_stime);
+}
+
+void OpenSslFile(benchmark::State &state, bool decrypt) {
+    for (auto _ : state) {
+        const double seconds = RunOpenSslEnc(
+            decrypt, decrypt ? inputs->cipherFile : inputs->plainFile, inputs->outFile);
+        if (seconds < 0) {
+            state.SkipWithError("openssl enc did not run");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    SetBytes(state, kSize);
+}
+
+void BM_AesEncryptFile_OpenSSL(benchmark::State &state) {
+    OpenSslFile(state, false);
+}
+void BM_AesDecryptFile_OpenSSL(benchmark::State &state) {
+    OpenSslFile(state, true);
+}
+
 BENCHMARK(BM_Md5_Kestrun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Md5_OpenSSL)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AesCbcEncrypt_Kestrun)->Unit(benchmark::kMillisecond);
@@ -162,34 +354,25 @@ BENCHMARK(BM_Base64Encode_Kestrun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Base64Encode_OpenSSL)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Base64Decode_Kestrun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Base64Decode_OpenSSL)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesEncryptText_Export)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesEncryptText_Inner)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesEncryptText_OpenSSL)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesDecryptText_Export)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesDecryptText_Inner)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesDecryptText_OpenSSL)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesEncryptFile_Export)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesEncryptFile_OpenSSL)->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesDecryptFile_Export)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AesDecryptFile_OpenSSL)->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
 
-// Keeps the console output and remembers CPU nanoseconds per iteration of every benchmark (CPU
-// time, so that other work on a shared machine does not tilt the ratios).
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred ||
-                (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")) {
-                continue;
-            }
-            const double toNs = 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            nsPerIteration[run.run_name.function_name] = run.GetAdjustedCPUTime() * toNs;
-        }
-    }
-
-    std::map<std::string, double> nsPerIteration;
-};
+void WriteFile(const std::string &path, const std::string &data) {
+    std::ofstream(path, std::ios::binary)
+        .write(data.data(), static_cast<std::streamsize>(data.size()));
+}
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (std::getenv("OPENSSL_ia32cap") == nullptr) {
-        ::setenv("OPENSSL_ia32cap", kTableDrivenAes, 1);
-        ::execv("/proc/self/exe", argv);
-        std::fprintf(stderr, "could not restart with OPENSSL_ia32cap set; AES-NI may be in use\n");
-    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
@@ -198,32 +381,56 @@ int main(int argc, char **argv) {
     // building them.
     (void)Data();
     (void)Base64Text();
-    RatioReporter reporter;
+    ExportInputs made;
+    char dir[] = "/tmp/crypto_bench.XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    made.dir = dir;
+    made.plainFile = made.dir + "/plain.txt";
+    made.cipherFile = made.dir + "/cipher.bin";
+    made.outFile = made.dir + "/out.bin";
+    WriteFile(made.plainFile, TextBytes(kSize, 0x9E3779B97F4A7C15ull));
+    kestrun::crypto::AesEncryptFile(made.plainFile, made.cipherFile, kKeyText, kIvText, 1);
+    inputs = &made;
+
+    std::printf("AES instructions: kestrun %s; OPENSSL_ia32cap=%s\n",
+                kestrun::crypto::AES::HardwareAvailable() ? "yes" : "no",
+                std::getenv("OPENSSL_ia32cap") ? std::getenv("OPENSSL_ia32cap") : "(unset)");
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-
-    std::printf("\nOPENSSL_ia32cap=%s\n", std::getenv("OPENSSL_ia32cap"));
-    std::printf("%-18s %14s %14s %8s %6s\n", "work", "kestrun cpu ms", "openssl cpu ms", "ratio",
-                "goal");
-    const struct {
-        const char *work;
-        double goal;
-    } pairs[] = {{"Md5", 0.9},
-                 {"AesCbcEncrypt", 0.8},
-                 {"AesCbcDecrypt", 0.8},
-                 {"Base64Encode", 1.0},
-                 {"Base64Decode", 1.0}};
-    for (const auto &pair : pairs) {
-        const std::string base = std::string("BM_") + pair.work;
-        const auto ours = reporter.nsPerIteration.find(base + "_Kestrun");
-        const auto peer = reporter.nsPerIteration.find(base + "_OpenSSL");
-        if (ours == reporter.nsPerIteration.end() || peer == reporter.nsPerIteration.end()) {
-            continue;
-        }
-        // Throughput ratio: above 1 means faster than OpenSSL.
-        const double ratio = peer->second / ours->second;
-        std::printf("%-18s %14.2f %14.2f %7.2fx %5.1fx %s\n", pair.work, ours->second / 1e6,
-                    peer->second / 1e6, ratio, pair.goal, ratio >= pair.goal ? "ok" : "BELOW");
+    for (const std::string *file : {&made.plainFile, &made.cipherFile, &made.outFile}) {
+        std::remove(file->c_str());
     }
+    rmdir(dir);
+
+    using bench::Goal;
+    bench::PrintTable(reporter,
+                      {
+                          {"Md5Context 64 MiB vs EVP", "BM_Md5_Kestrun", "BM_Md5_OpenSSL",
+                           Goal::SpeedAtLeast, 0.9},
+                          {"AES-CBC encrypt 64 MiB vs EVP", "BM_AesCbcEncrypt_Kestrun",
+                           "BM_AesCbcEncrypt_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                          {"AES-CBC decrypt 64 MiB vs EVP", "BM_AesCbcDecrypt_Kestrun",
+                           "BM_AesCbcDecrypt_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                          {"Base64 encode 64 MiB vs EVP", "BM_Base64Encode_Kestrun",
+                           "BM_Base64Encode_OpenSSL", Goal::SpeedAtLeast, 1.0},
+                          {"Base64 decode 64 MiB vs EVP", "BM_Base64Decode_Kestrun",
+                           "BM_Base64Decode_OpenSSL", Goal::SpeedAtLeast, 1.0},
+                          {"AESEncrypt_GB 16 MiB vs EVP+Base64", "BM_AesEncryptText_Export",
+                           "BM_AesEncryptText_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                          {"AesEncryptText 16 MiB vs EVP+Base64", "BM_AesEncryptText_Inner",
+                           "BM_AesEncryptText_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                          {"AESDecrypt_GB 16 MiB vs EVP+Base64", "BM_AesDecryptText_Export",
+                           "BM_AesDecryptText_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                          {"AesDecryptText 16 MiB vs EVP+Base64", "BM_AesDecryptText_Inner",
+                           "BM_AesDecryptText_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                          {"AESEncryptTxtFile_GB 64 MiB vs enc", "BM_AesEncryptFile_Export",
+                           "BM_AesEncryptFile_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                          {"AESDecryptTxtFile_GB 64 MiB vs enc -d", "BM_AesDecryptFile_Export",
+                           "BM_AesDecryptFile_OpenSSL", Goal::SpeedAtLeast, 0.8},
+                      });
     return 0;
 }

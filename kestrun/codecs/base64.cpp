@@ -263,6 +263,43 @@ std::optional<size_t> Base64DecodeTo(std::string_view text, char *out) {
     return static_cast<size_t>(dst - out);
 }
 
+size_t Base64DecodeRunTo(std::string_view text, char *out) {
+    const auto *s = reinterpret_cast<const uint8_t *>(text.data());
+    const size_t n = text.size();
+    char *dst = out;
+    size_t i = 0;
+#if defined(__x86_64__)
+    if (HasAvx2()) {
+        i = DecodeAvx2(s, n, dst, Base64DecodedBound(n));
+        dst += i / 4 * 3;
+    }
+#endif
+    while (i + 4 <= n) {
+        const uint32_t v = kAt18[s[i]] | kAt12[s[i + 1]] | kAt6[s[i + 2]] | kAt0[s[i + 3]];
+        if ((v & 0x80000000u) != 0) {
+            break;
+        }
+        dst[0] = static_cast<char>(v >> 16);
+        dst[1] = static_cast<char>(v >> 8);
+        dst[2] = static_cast<char>(v);
+        dst += 3;
+        i += 4;
+    }
+    // Fewer than four alphabet characters are left before the run ends.
+    uint32_t bits = 0;
+    int count = 0;
+    for (; i < n && count < 3 && kDecode[s[i]] != kNotBase64; ++i, ++count) {
+        bits = (bits << 6) | kDecode[s[i]];
+    }
+    if (count == 2) {
+        *dst++ = static_cast<char>(bits >> 4);
+    } else if (count == 3) {
+        *dst++ = static_cast<char>(bits >> 10);
+        *dst++ = static_cast<char>(bits >> 2);
+    }
+    return static_cast<size_t>(dst - out);
+}
+
 std::optional<std::string> Base64Decode(std::string_view text) {
     std::string out(Base64DecodedBound(text.size()), '\0');
     const auto used = Base64DecodeTo(text, out.data());

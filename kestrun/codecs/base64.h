@@ -32,4 +32,10 @@ std::optional<std::string> Base64Decode(std::string_view text);
 // of bytes written, or nullopt for the malformed pattern. The bytes are not cut at a zero byte.
 std::optional<size_t> Base64DecodeTo(std::string_view text, char *out);
 
+// Decodes the leading run of alphabet characters of `text`, which ends at the first byte outside
+// the alphabet ("=", a line break, a zero byte, ...) or at the end; nothing after it is read. A
+// last group of 2 or 3 characters gives 1 or 2 bytes, a last single character nothing. `out` has
+// room for Base64DecodedBound(text.size()) bytes; returns the count of bytes written.
+size_t Base64DecodeRunTo(std::string_view text, char *out);
+
 } // namespace kestrun::codecs

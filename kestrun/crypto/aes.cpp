@@ -1,5 +1,7 @@
 #include "kestrun/crypto/aes.h"
 
+#include "kestrun/crypto/aes_ni.h"
+
 #include <bit>
 #include <cstring>
 
@@ -180,6 +182,19 @@ inline State InverseCipher(const uint32_t (*rk)[8], int rounds, State in) {
     return DecryptLastRound(s, rk[rounds]);
 }
 
+// Two independent blocks through the cipher at once: where the mode lets blocks be processed
+// independently, the two chains of look-ups overlap in the processor.
+inline void Cipher2(const uint32_t (*rk)[8], int rounds, State &x, State &y) {
+    x = AddRoundKey(x, rk[0]);
+    y = AddRoundKey(y, rk[0]);
+    for (int r = 1; r < rounds; ++r) {
+        x = EncryptRound(x, rk[r]);
+        y = EncryptRound(y, rk[r]);
+    }
+    x = EncryptLastRound(x, rk[rounds]);
+    y = EncryptLastRound(y, rk[rounds]);
+}
+
 // Two independent blocks through the inverse cipher at once: where the mode lets blocks be
 // decrypted independently, the two chains of look-ups overlap in the processor.
 inline void InverseCipher2(const uint32_t (*rk)[8], int rounds, State &x, State &y) {
@@ -264,11 +279,23 @@ void AES::SetKey(const uint8_t *key, const uint8_t *iv, int keyLength, int block
             decryptKeys_[r][j] = InvMixColumn(decryptKeys_[r][j]);
         }
     }
+    hardware_ = !tablesOnly_ && keyLength == 16 && aesni::Available();
+    if (hardware_) {
+        aesni::ExpandKey128(key, hardwareEncryptKeys_, hardwareDecryptKeys_);
+    }
     keyReady_ = true;
+}
+
+bool AES::HardwareAvailable() {
+    return aesni::Available();
 }
 
 void AES::EncryptBlock(const uint8_t *in, uint8_t *out) const {
     if (!keyReady_) {
+        return;
+    }
+    if (hardware_) {
+        aesni::EncryptEcb(hardwareEncryptKeys_, in, out, 1);
         return;
     }
     StoreState(out, Cipher(encryptKeys_, rounds_, LoadState(in)));
@@ -278,6 +305,10 @@ void AES::DecryptBlock(const uint8_t *in, uint8_t *out) const {
     if (!keyReady_) {
         return;
     }
+    if (hardware_) {
+        aesni::DecryptEcb(hardwareDecryptKeys_, in, out, 1);
+        return;
+    }
     StoreState(out, InverseCipher(decryptKeys_, rounds_, LoadState(in)));
 }
 
@@ -285,7 +316,17 @@ void AES::Encrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
     if (!keyReady_ || n == 0 || n % 16 != 0) {
         return;
     }
-    const size_t blocks = n / 16;
+    size_t blocks = n / 16;
+    if (hardware_) {
+        if (mode == kModeCbc) {
+            aesni::EncryptCbc(hardwareEncryptKeys_, chain_, in, out, blocks);
+        } else if (mode == kModeCfb) {
+            aesni::EncryptCfb(hardwareEncryptKeys_, chain_, in, out, blocks);
+        } else {
+            aesni::EncryptEcb(hardwareEncryptKeys_, in, out, blocks);
+        }
+        return;
+    }
     if (mode == kModeCbc) {
         State chain = LoadState(chain_);
         for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
@@ -304,7 +345,14 @@ void AES::Encrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
         StoreState(chain_, chain);
         return;
     }
-    for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+    for (; blocks >= 2; blocks -= 2, in += 32, out += 32) {
+        State x = LoadState(in);
+        State y = LoadState(in + 16);
+        Cipher2(encryptKeys_, rounds_, x, y);
+        StoreState(out, x);
+        StoreState(out + 16, y);
+    }
+    if (blocks == 1) {
         StoreState(out, Cipher(encryptKeys_, rounds_, LoadState(in)));
     }
 }
@@ -314,6 +362,16 @@ void AES::Decrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
         return;
     }
     size_t blocks = n / 16;
+    if (hardware_) {
+        if (mode == kModeCbc) {
+            aesni::DecryptCbc(hardwareDecryptKeys_, chain_, in, out, blocks);
+        } else if (mode == kModeCfb) {
+            aesni::DecryptCfb(hardwareEncryptKeys_, chain_, in, out, blocks);
+        } else {
+            aesni::DecryptEcb(hardwareDecryptKeys_, in, out, blocks);
+        }
+        return;
+    }
     if (mode == kModeCbc) {
         State chain = LoadState(chain_);
         for (; blocks >= 2; blocks -= 2, in += 32, out += 32) {
@@ -335,8 +393,19 @@ void AES::Decrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
         return;
     }
     if (mode == kModeCfb) {
+        // The key stream of a block is the cipher of the ciphertext before it: known up front.
         State chain = LoadState(chain_);
-        for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+        for (; blocks >= 2; blocks -= 2, in += 32, out += 32) {
+            const State first = LoadState(in);
+            const State second = LoadState(in + 16);
+            State x = chain;
+            State y = first;
+            Cipher2(encryptKeys_, rounds_, x, y);
+            StoreState(out, Xor(x, first));
+            StoreState(out + 16, Xor(y, second));
+            chain = second;
+        }
+        if (blocks == 1) {
             const State cipher = LoadState(in);
             StoreState(out, Xor(Cipher(encryptKeys_, rounds_, chain), cipher));
             chain = cipher;
@@ -344,7 +413,14 @@ void AES::Decrypt(const uint8_t *in, uint8_t *out, size_t n, int mode) {
         StoreState(chain_, chain);
         return;
     }
-    for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+    for (; blocks >= 2; blocks -= 2, in += 32, out += 32) {
+        State x = LoadState(in);
+        State y = LoadState(in + 16);
+        InverseCipher2(decryptKeys_, rounds_, x, y);
+        StoreState(out, x);
+        StoreState(out + 16, y);
+    }
+    if (blocks == 1) {
         StoreState(out, InverseCipher(decryptKeys_, rounds_, LoadState(in)));
     }
 }

@@ -16,10 +16,20 @@ std::array<uint8_t, 16> KeyBytesFromText(std::string_view text);
 inline constexpr int kModeCbc = 1;
 inline constexpr int kModeCfb = 2;
 
+// Which code runs the cipher: the processor's AES instructions for 16-byte keys when it has them
+// (else the tables), or the tables always (the reference the instructions are checked against).
+enum class AesEngine { Fastest, Tables };
+
 class AES {
 public:
     AES() = default;
+    explicit AES(AesEngine engine) : tablesOnly_(engine == AesEngine::Tables) {}
     virtual ~AES() = default;
+
+    // Whether this processor has the AES instructions.
+    static bool HardwareAvailable();
+    // Whether the key set last runs on the AES instructions.
+    bool UsesHardware() const { return keyReady_ && hardware_; }
 
     // Expands `key` (16, 24 or 32 bytes) into the encryption and decryption schedules and loads
     // the first `blockSize` bytes of `iv` into the chain register. Only 16-byte blocks exist;
@@ -46,6 +56,11 @@ private:
     int rounds_ = 0;
     uint8_t initialChain_[32] = {};
     uint8_t chain_[32] = {};
+    bool tablesOnly_ = false;
+    bool hardware_ = false;
+    // The AES-128 schedules in the byte order of the AES instructions (used when hardware_).
+    uint8_t hardwareEncryptKeys_[176] = {};
+    uint8_t hardwareDecryptKeys_[176] = {};
 };
 
 } // namespace kestrun::crypto

@@ -33,6 +33,25 @@ const char *FileMessage(crypto::FileCipherStatus status, const char *sourceFaile
     return targetFailed;
 }
 
+// The ciphertext text, written straight into the result.
+BSTR EncryptedResult(std::string_view plaintext, const char *key, const char *iv, int32_t mode,
+                     int32_t padding, int32_t encoding) {
+    const size_t size = crypto::AesEncryptedTextSize(plaintext.size(), encoding);
+    return WriteExactResult(size, [&](char *out) {
+        crypto::AesEncryptTextTo(plaintext, InView(key), InView(iv), mode, padding, encoding, out);
+    });
+}
+
+// The plaintext, decoded and decrypted in the result's own buffer.
+BSTR DecryptedResult(std::string_view cipherText, const char *key, const char *iv, int32_t mode,
+                     int32_t padding, int32_t encoding) {
+    return WriteStringResult(
+        crypto::AesDecryptedBound(cipherText.size(), encoding), [&](char *out) {
+            return crypto::AesDecryptTextTo(cipherText, InView(key), InView(iv), mode, padding,
+                                            encoding, out);
+        });
+}
+
 } // namespace
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL AESEncrypt_GB(const char *text, const char *key, const char *iv,
@@ -40,10 +59,7 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL AESEncrypt_GB(const char *text, const char *key
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] {
-        return StringResult(
-            crypto::AesEncryptText(text, InString(key), InString(iv), mode, padding, encoding));
-    });
+    return GuardString([&] { return EncryptedResult(text, key, iv, mode, padding, encoding); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL AESEncrypt_UTF8(const char *text, const char *key, const char *iv,
@@ -51,10 +67,8 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL AESEncrypt_UTF8(const char *text, const char *k
     if (text == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] {
-        return StringResult(crypto::AesEncryptText(AnsiToUtf8(text), InString(key), InString(iv),
-                                                   mode, padding, encoding));
-    });
+    return GuardString(
+        [&] { return EncryptedResult(AnsiToUtf8(text), key, iv, mode, padding, encoding); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL AESDecrypt_GB(const char *cipherText, const char *key,
@@ -63,10 +77,8 @@ KESTRUN_EXPORT BSTR KESTRUN_CALL AESDecrypt_GB(const char *cipherText, const cha
     if (cipherText == nullptr) {
         return StringResult("");
     }
-    return GuardString([&] {
-        return StringResult(crypto::AesDecryptText(cipherText, InString(key), InString(iv), mode,
-                                                   padding, encoding));
-    });
+    return GuardString(
+        [&] { return DecryptedResult(cipherText, key, iv, mode, padding, encoding); });
 }
 
 KESTRUN_EXPORT BSTR KESTRUN_CALL AESDecrypt_UTF8(const char *cipherText, const char *key,

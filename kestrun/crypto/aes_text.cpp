@@ -1,30 +1,15 @@
 #include "kestrun/crypto/aes_text.h"
 
+#include "kestrun/codecs/base64.h"
 #include "kestrun/crypto/aes.h"
 #include "kestrun/crypto/file_access.h"
 
-#include <array>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace kestrun::crypto {
 namespace {
-
-constexpr char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr uint8_t kNotBase64 = 0xFF;
-
-constexpr std::array<uint8_t, 256> MakeBase64Values() {
-    std::array<uint8_t, 256> values{};
-    for (auto &v : values) {
-        v = kNotBase64;
-    }
-    for (uint8_t i = 0; i < 64; ++i) {
-        values[static_cast<uint8_t>(kBase64Alphabet[i])] = i;
-    }
-    return values;
-}
-
-constexpr std::array<uint8_t, 256> kBase64Values = MakeBase64Values();
 
 uint8_t HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -37,10 +22,6 @@ uint8_t HexValue(char c) {
         return static_cast<uint8_t>(c - 'a' + 10);
     }
     return 0;
-}
-
-uint8_t *Bytes(std::string &s) {
-    return reinterpret_cast<uint8_t *>(s.data());
 }
 
 // An AES object keyed with the 16 bytes of each text.
@@ -56,122 +37,176 @@ std::string_view UpToZero(std::string_view s) {
     return s.substr(0, s.find('\0'));
 }
 
+// Plaintext is encrypted and turned into text a slice at a time, so that the ciphertext never
+// needs a buffer of its own: a slice stays in the processor's cache between the two steps. A
+// multiple of 3 and of 16, so that every slice but the last gives whole Base64 groups.
+constexpr size_t kTextSlice = 48 * 1024;
+
+// The file exports read and write this much at a time (a multiple of 16).
+constexpr size_t kFileChunk = size_t{1} << 20;
+
+void HexEncodeTo(const uint8_t *bytes, size_t n, char *out) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = kDigits[bytes[i] >> 4];
+        out[2 * i + 1] = kDigits[bytes[i] & 15];
+    }
+}
+
+void HexDecodeTo(std::string_view text, char *out) {
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const uint8_t low = i + 1 < text.size() ? HexValue(text[i + 1]) : 0;
+        out[i / 2] = static_cast<char>((HexValue(text[i]) << 4) | low);
+    }
+}
+
+// Cuts every 16-byte block of `data` (n a multiple of 16) at its first zero byte: the rest of
+// that block becomes zeros.
+void CutBlocksAtZero(uint8_t *data, size_t n) {
+    size_t at = 0;
+    while (at < n) {
+        auto *zero = static_cast<uint8_t *>(std::memchr(data + at, 0, n - at));
+        if (zero == nullptr) {
+            return;
+        }
+        const auto offset = static_cast<size_t>(zero - data);
+        const size_t blockEnd = (offset / 16 + 1) * 16;
+        std::memset(zero, 0, blockEnd - offset);
+        at = blockEnd;
+    }
+}
+
+// Keeps of every 16-byte block of `data` (n a multiple of 16) the bytes before its first zero
+// byte, moved together to the front; returns how many bytes are kept.
+size_t KeepBlocksUpToZero(uint8_t *data, size_t n) {
+    size_t kept = 0;
+    size_t at = 0;
+    while (at < n) {
+        const auto *zero = static_cast<const uint8_t *>(std::memchr(data + at, 0, n - at));
+        const size_t end = zero == nullptr ? n : static_cast<size_t>(zero - data);
+        if (kept != at) {
+            std::memmove(data + kept, data + at, end - at);
+        }
+        kept += end - at;
+        at = zero == nullptr ? n : (end / 16 + 1) * 16;
+    }
+    return kept;
+}
+
 } // namespace
 
 std::string CipherBase64Encode(std::string_view bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    const auto *p = reinterpret_cast<const uint8_t *>(bytes.data());
-    size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const uint32_t v = (uint32_t{p[i]} << 16) | (uint32_t{p[i + 1]} << 8) | p[i + 2];
-        out.push_back(kBase64Alphabet[v >> 18]);
-        out.push_back(kBase64Alphabet[(v >> 12) & 63]);
-        out.push_back(kBase64Alphabet[(v >> 6) & 63]);
-        out.push_back(kBase64Alphabet[v & 63]);
-    }
-    const size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        const uint32_t v = (uint32_t{p[i]} << 16) | (rest == 2 ? uint32_t{p[i + 1]} << 8 : 0);
-        out.push_back(kBase64Alphabet[v >> 18]);
-        out.push_back(kBase64Alphabet[(v >> 12) & 63]);
-        out.push_back(rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=');
-        out.push_back('=');
-    }
-    return out;
+    return codecs::Base64Encode(bytes);
 }
 
 std::string CipherBase64Decode(std::string_view text) {
-    size_t length = 0;
-    while (length < text.size() &&
-           kBase64Values[static_cast<uint8_t>(text[length])] != kNotBase64) {
-        ++length;
-    }
-    std::string out;
-    out.reserve(length / 4 * 3 + 2);
-    uint32_t bits = 0;
-    int count = 0;
-    for (size_t i = 0; i < length; ++i) {
-        bits = (bits << 6) | kBase64Values[static_cast<uint8_t>(text[i])];
-        if (++count == 4) {
-            out.push_back(static_cast<char>(bits >> 16));
-            out.push_back(static_cast<char>(bits >> 8));
-            out.push_back(static_cast<char>(bits));
-            bits = 0;
-            count = 0;
-        }
-    }
-    if (count == 2) {
-        out.push_back(static_cast<char>(bits >> 4));
-    } else if (count == 3) {
-        out.push_back(static_cast<char>(bits >> 10));
-        out.push_back(static_cast<char>(bits >> 2));
-    }
+    std::string out(codecs::Base64DecodedBound(text.size()), '\0');
+    out.resize(codecs::Base64DecodeRunTo(text, out.data()));
     return out;
 }
 
 std::string CipherHexEncode(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::string out(bytes.size() * 2, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<uint8_t>(bytes[i]);
-        out[2 * i] = kDigits[b >> 4];
-        out[2 * i + 1] = kDigits[b & 15];
-    }
+    HexEncodeTo(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), out.data());
     return out;
 }
 
 std::string CipherHexDecode(std::string_view text) {
     std::string out((text.size() + 1) / 2, '\0');
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const uint8_t low = i + 1 < text.size() ? HexValue(text[i + 1]) : 0;
-        out[i / 2] = static_cast<char>((HexValue(text[i]) << 4) | low);
-    }
+    HexDecodeTo(text, out.data());
     return out;
+}
+
+size_t AesEncryptedTextSize(size_t length, int32_t encoding) {
+    const size_t padded = (length / 16 + 1) * 16;
+    return encoding == 1 ? 2 * padded : codecs::Base64EncodedSize(padded);
+}
+
+void AesEncryptTextTo(std::string_view plaintext, std::string_view key, std::string_view iv,
+                      int32_t mode, int32_t padding, int32_t encoding, char *out) {
+    plaintext = UpToZero(plaintext);
+    const size_t length = plaintext.size();
+    const size_t padded = (length / 16 + 1) * 16;
+    const auto fill = static_cast<uint8_t>(padding == 1 ? padded - length : 0);
+    const auto *plain = reinterpret_cast<const uint8_t *>(plaintext.data());
+
+    AES aes = KeyedAes(key, iv);
+    const auto slice = std::make_unique_for_overwrite<uint8_t[]>(std::min(padded, kTextSlice));
+    for (size_t at = 0; at < padded; at += kTextSlice) {
+        const size_t n = std::min(kTextSlice, padded - at);
+        if (at + n <= length) {
+            aes.Encrypt(plain + at, slice.get(), n, mode);
+        } else {
+            // The slice that holds the padding (and whatever text is left before it).
+            const size_t text = length > at ? length - at : 0;
+            std::memcpy(slice.get(), plain + at, text);
+            std::memset(slice.get() + text, fill, n - text);
+            aes.Encrypt(slice.get(), slice.get(), n, mode);
+        }
+        if (encoding == 1) {
+            HexEncodeTo(slice.get(), n, out + 2 * at);
+        } else {
+            codecs::Base64EncodeTo(std::string_view(reinterpret_cast<const char *>(slice.get()), n),
+                                   out + at / 3 * 4);
+        }
+    }
 }
 
 std::string AesEncryptText(std::string_view plaintext, std::string_view key, std::string_view iv,
                            int32_t mode, int32_t padding, int32_t encoding) {
     plaintext = UpToZero(plaintext);
-    const size_t length = plaintext.size();
-    const size_t padded = (length / 16 + 1) * 16;
-    const char fill = padding == 1 ? static_cast<char>(padded - length) : '\0';
-    std::string buffer(plaintext);
-    buffer.resize(padded, fill);
+    std::string out(AesEncryptedTextSize(plaintext.size(), encoding), '\0');
+    AesEncryptTextTo(plaintext, key, iv, mode, padding, encoding, out.data());
+    return out;
+}
 
+size_t AesDecryptedBound(size_t textSize, int32_t encoding) {
+    return encoding == 1 ? (textSize + 1) / 2 : codecs::Base64DecodedBound(textSize);
+}
+
+size_t AesDecryptTextTo(std::string_view cipherText, std::string_view key, std::string_view iv,
+                        int32_t mode, int32_t padding, int32_t encoding, char *out) {
+    cipherText = UpToZero(cipherText);
+    size_t n = 0;
+    if (encoding == 1) {
+        HexDecodeTo(cipherText, out);
+        n = (cipherText.size() + 1) / 2;
+    } else {
+        n = codecs::Base64DecodeRunTo(cipherText, out);
+    }
+    // Ciphertext that is not a whole number of blocks decrypts to nothing.
+    if (n == 0 || n % 16 != 0) {
+        return 0;
+    }
+    auto *plain = reinterpret_cast<uint8_t *>(out);
     AES aes = KeyedAes(key, iv);
-    aes.Encrypt(Bytes(buffer), Bytes(buffer), buffer.size(), mode);
-    return encoding == 1 ? CipherHexEncode(buffer) : CipherBase64Encode(buffer);
+    aes.Decrypt(plain, plain, n, mode);
+
+    if (padding == 1) {
+        const uint8_t h = plain[n - 1];
+        if (h >= 1 && h <= 22) {
+            if (h > n) {
+                return 0;
+            }
+            for (size_t k = 1; k <= h; ++k) {
+                uint8_t &byte = plain[n - k];
+                if (byte != h) {
+                    return 0; // a broken run empties the whole result
+                }
+                byte = 0;
+            }
+        }
+    }
+    const void *zero = std::memchr(plain, 0, n);
+    return zero == nullptr ? n : static_cast<size_t>(static_cast<const uint8_t *>(zero) - plain);
 }
 
 std::string AesDecryptText(std::string_view cipherText, std::string_view key, std::string_view iv,
                            int32_t mode, int32_t padding, int32_t encoding) {
     cipherText = UpToZero(cipherText);
-    const std::string cipher =
-        encoding == 1 ? CipherHexDecode(cipherText) : CipherBase64Decode(cipherText);
-    const size_t n = cipher.size();
-    std::string plain(n, '\0');
-    AES aes = KeyedAes(key, iv);
-    aes.Decrypt(reinterpret_cast<const uint8_t *>(cipher.data()), Bytes(plain), n, mode);
-
-    if (padding == 1 && n > 0) {
-        const auto h = static_cast<uint8_t>(plain[n - 1]);
-        if (h >= 1 && h <= 22) {
-            if (h > n) {
-                return {};
-            }
-            for (size_t k = 1; k <= h; ++k) {
-                char &byte = plain[n - k];
-                if (static_cast<uint8_t>(byte) != h) {
-                    std::memset(plain.data(), 0, n);
-                    break;
-                }
-                byte = '\0';
-            }
-        }
-    }
-    plain.resize(UpToZero(plain).size());
-    return plain;
+    std::string out(AesDecryptedBound(cipherText.size(), encoding), '\0');
+    out.resize(AesDecryptTextTo(cipherText, key, iv, mode, padding, encoding, out.data()));
+    return out;
 }
 
 FileCipherStatus AesEncryptFile(std::string_view sourcePath, std::string_view targetPath,
@@ -190,20 +225,25 @@ FileCipherStatus AesEncryptFile(std::string_view sourcePath, std::string_view ta
         return FileCipherStatus::TargetNotOpened;
     }
     AES aes = KeyedAes(key, iv);
-    // The end of the file shows only after a read comes up short, so a source whose length is a
-    // multiple of 16 (an empty one too) ends with a block of zeros. A read error also ends the
-    // loop, since the end would never be reached.
-    do {
-        uint8_t block[16] = {};
-        const size_t got = std::fread(block, 1, sizeof block, source.get());
-        if (void *zero = std::memchr(block, 0, got)) {
-            std::memset(zero, 0,
-                        sizeof block - static_cast<size_t>(static_cast<uint8_t *>(zero) - block));
+    const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kFileChunk);
+    // A read comes up short only at the end of the file or at a read error: that chunk's last,
+    // incomplete block (all zeros when nothing is left over, so that a source whose length is a
+    // multiple of 16, an empty one too, ends with a block of zeros) is the last one.
+    for (;;) {
+        const size_t got = std::fread(buffer.get(), 1, kFileChunk, source.get());
+        const bool last = got < kFileChunk;
+        size_t n = got / 16 * 16;
+        if (last) {
+            std::memset(buffer.get() + got, 0, n + 16 - got);
+            n += 16;
         }
-        uint8_t out[16];
-        aes.Encrypt(block, out, sizeof block, mode);
-        std::fwrite(out, 1, sizeof out, target.get());
-    } while (!std::feof(source.get()) && !std::ferror(source.get()));
+        CutBlocksAtZero(buffer.get(), n);
+        aes.Encrypt(buffer.get(), buffer.get(), n, mode);
+        std::fwrite(buffer.get(), 1, n, target.get());
+        if (last) {
+            break;
+        }
+    }
     return FileCipherStatus::Ok;
 }
 
@@ -221,16 +261,21 @@ FileCipherStatus AesDecryptFile(std::string_view sourcePath, std::string_view ta
         return FileCipherStatus::TargetNotOpened;
     }
     AES aes = KeyedAes(key, iv);
-    while (!std::feof(source.get()) && !std::ferror(source.get())) {
-        uint8_t block[16] = {};
-        if (std::fread(block, 1, sizeof block, source.get()) == 0) {
-            continue;
+    const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kFileChunk);
+    // A short read (the end of the file or a read error) ends the pass after its bytes, a last
+    // incomplete block being zero-filled.
+    for (;;) {
+        const size_t got = std::fread(buffer.get(), 1, kFileChunk, source.get());
+        if (got == 0) {
+            break;
         }
-        uint8_t out[16];
-        aes.Decrypt(block, out, sizeof block, mode);
-        const auto *zero = static_cast<const uint8_t *>(std::memchr(out, 0, sizeof out));
-        std::fwrite(out, 1, zero == nullptr ? sizeof out : static_cast<size_t>(zero - out),
-                    target.get());
+        const size_t n = (got + 15) / 16 * 16;
+        std::memset(buffer.get() + got, 0, n - got);
+        aes.Decrypt(buffer.get(), buffer.get(), n, mode);
+        std::fwrite(buffer.get(), 1, KeepBlocksUpToZero(buffer.get(), n), target.get());
+        if (got < kFileChunk) {
+            break;
+        }
     }
     return FileCipherStatus::Ok;
 }

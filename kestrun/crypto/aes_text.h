@@ -20,6 +20,17 @@ std::string AesEncryptText(std::string_view plaintext, std::string_view key, std
 std::string AesDecryptText(std::string_view cipherText, std::string_view key, std::string_view iv,
                            int32_t mode, int32_t padding, int32_t encoding);
 
+// The same two, writing into a caller's buffer (the export's result). AesEncryptText's text of a
+// plaintext of `length` bytes has exactly AesEncryptedTextSize(length, encoding) characters;
+// AesDecryptTextTo needs room for AesDecryptedBound(cipherText.size(), encoding) bytes and
+// returns the plaintext's length (the bytes after it are not part of the result).
+size_t AesEncryptedTextSize(size_t length, int32_t encoding);
+void AesEncryptTextTo(std::string_view plaintext, std::string_view key, std::string_view iv,
+                      int32_t mode, int32_t padding, int32_t encoding, char *out);
+size_t AesDecryptedBound(size_t textSize, int32_t encoding);
+size_t AesDecryptTextTo(std::string_view cipherText, std::string_view key, std::string_view iv,
+                        int32_t mode, int32_t padding, int32_t encoding, char *out);
+
 // The ciphertext text forms. Decoding Base64 stops at the first "=" or other character outside
 // the alphabet; a last lone character gives nothing. Hex decoding reads pairs, counts a non-digit
 // as 0 and gives a last odd digit a zero low nibble.
@@ -30,14 +41,16 @@ std::string CipherHexDecode(std::string_view text);
 
 enum class FileCipherStatus { Ok, SourceNotOpened, TargetNotOpened };
 
-// Encrypts the source file into the target file (paths in GBK bytes), 16 bytes at a time: each
-// block is cut at its first zero byte and zero-filled, so the last block is always padding and
-// an empty source gives one block. When source and target are one file (through any path) nothing
+// Encrypts the source file into the target file (paths in GBK bytes) in 16-byte blocks, read and
+// written a megabyte at a time: each block is cut at its first zero byte and zero-filled, so the
+// last block is always padding and an empty source gives one block. A read error ends the pass
+// as the end of the file does. When source and target are one file (through any path) nothing
 // is opened and SourceNotOpened is returned, so the data are never lost to the target's opening.
 FileCipherStatus AesEncryptFile(std::string_view sourcePath, std::string_view targetPath,
                                 std::string_view key, std::string_view iv, int32_t mode);
 
-// Decrypts 16 bytes at a time, writing each block's plaintext up to its first zero byte.
+// Decrypts in 16-byte blocks (a last incomplete block zero-filled), writing each block's plaintext
+// up to its first zero byte.
 FileCipherStatus AesDecryptFile(std::string_view sourcePath, std::string_view targetPath,
                                 std::string_view key, std::string_view iv, int32_t mode);
 

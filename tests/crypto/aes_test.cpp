@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
 using kestrun::crypto::AES;
+using kestrun::crypto::AesEngine;
 using kestrun::crypto::KeyBytesFromText;
 
 std::vector<uint8_t> FromHex(std::string_view hex) {
@@ -143,6 +145,98 @@ TEST(Aes, InPlaceOperation) {
         AES dec = Keyed(kKey);
         dec.Decrypt(buffer.data(), buffer.data(), buffer.size(), mode);
         EXPECT_EQ(ToHex(buffer), kPlain) << mode;
+    }
+}
+
+TEST(Aes, TableEngineIsForcedAndHardwareUsedWhenPresent) {
+    const auto key = FromHex(kKey);
+    const auto iv = FromHex(kIv);
+    AES tables(AesEngine::Tables);
+    tables.SetKey(key.data(), iv.data(), 16, 16);
+    EXPECT_FALSE(tables.UsesHardware());
+    AES fastest;
+    EXPECT_FALSE(fastest.UsesHardware()); // no key yet
+    fastest.SetKey(key.data(), iv.data(), 16, 16);
+    EXPECT_EQ(fastest.UsesHardware(), AES::HardwareAvailable());
+    // Longer keys always run on the tables.
+    const auto key32 = FromHex(kKey + kKey);
+    fastest.SetKey(key32.data(), iv.data(), 32, 16);
+    EXPECT_FALSE(fastest.UsesHardware());
+}
+
+// The AES instructions against the table code on random keys, IVs and lengths, in every mode
+// and both directions, in one call and in pieces (the chain register carries between calls),
+// out of place and in place.
+TEST(Aes, HardwareMatchesTheTables) {
+    if (!AES::HardwareAvailable()) {
+        GTEST_SKIP() << "no AES instructions on this processor";
+    }
+    std::mt19937 random(27);
+    auto randomBytes = [&](size_t n) {
+        std::vector<uint8_t> bytes(n);
+        for (auto &b : bytes) {
+            b = static_cast<uint8_t>(random());
+        }
+        return bytes;
+    };
+    for (int round = 0; round < 200; ++round) {
+        const auto key = randomBytes(16);
+        const auto iv = randomBytes(16);
+        // Mostly short runs around the eight-block stride, some long ones.
+        const size_t blocks = round % 10 == 0 ? random() % 3000 : random() % 40;
+        const auto plain = randomBytes(16 * blocks);
+        const int mode = round % 4 == 3 ? 7 : round % 3;
+        const bool inPlace = round % 2 == 0;
+
+        std::vector<uint8_t> results[2][2]; // [hardware][0 = encrypted, 1 = decrypted]
+        for (const bool hardware : {false, true}) {
+            AES enc(hardware ? AesEngine::Fastest : AesEngine::Tables);
+            AES dec(hardware ? AesEngine::Fastest : AesEngine::Tables);
+            enc.SetKey(key.data(), iv.data(), 16, 16);
+            dec.SetKey(key.data(), iv.data(), 16, 16);
+            ASSERT_EQ(enc.UsesHardware(), hardware);
+            std::vector<uint8_t> cipher(plain.size(), 0xEE);
+            std::vector<uint8_t> back(plain.size(), 0xEE);
+            if (inPlace) {
+                cipher = plain;
+            }
+            // The same random split into pieces for both engines.
+            std::mt19937 pieces(static_cast<unsigned>(round));
+            for (size_t at = 0; at < blocks;) {
+                const size_t n = std::min<size_t>(blocks - at, 1 + pieces() % 20);
+                const uint8_t *in = inPlace ? cipher.data() + 16 * at : plain.data() + 16 * at;
+                enc.Encrypt(in, cipher.data() + 16 * at, 16 * n, mode);
+                at += n;
+            }
+            if (inPlace) {
+                back = cipher;
+            }
+            for (size_t at = 0; at < blocks;) {
+                const size_t n = std::min<size_t>(blocks - at, 1 + pieces() % 20);
+                const uint8_t *in = inPlace ? back.data() + 16 * at : cipher.data() + 16 * at;
+                dec.Decrypt(in, back.data() + 16 * at, 16 * n, mode);
+                at += n;
+            }
+            results[hardware][0] = cipher;
+            results[hardware][1] = back;
+        }
+        ASSERT_EQ(results[1][0], results[0][0]) << "round " << round << " mode " << mode;
+        ASSERT_EQ(results[1][1], plain) << "round " << round << " mode " << mode;
+        ASSERT_EQ(results[0][1], plain) << "round " << round << " mode " << mode;
+
+        // Single blocks through EncryptBlock and DecryptBlock.
+        AES tables(AesEngine::Tables);
+        AES hardware;
+        tables.SetKey(key.data(), iv.data(), 16, 16);
+        hardware.SetKey(key.data(), iv.data(), 16, 16);
+        uint8_t a[16];
+        uint8_t b[16];
+        tables.EncryptBlock(key.data(), a);
+        hardware.EncryptBlock(key.data(), b);
+        ASSERT_TRUE(std::equal(a, a + 16, b));
+        tables.DecryptBlock(iv.data(), a);
+        hardware.DecryptBlock(iv.data(), b);
+        ASSERT_TRUE(std::equal(a, a + 16, b));
     }
 }
 
