@@ -1,5 +1,6 @@
-// Opening the cipher exports' files: GBK paths become the local names the file system uses, and
-// only regular files are opened (the shared opening rules), as a stdio stream.
+// Opening the cipher exports' files: GBK paths become the local names the file system uses;
+// sources are regular files only, targets may also be a device or a FIFO that takes writes (the
+// shared opening rules), opened as a stdio stream.
 #include "kestrun/crypto/file_access.h"
 
 #include "kestrun/interop/codepage.h"
@@ -23,8 +24,8 @@ std::FILE *StreamOver(int fd, const char *mode) {
 UniqueFile OpenFile(std::string_view ansiPath, const char *mode) {
     const std::string name = interop::AnsiToUtf8(ansiPath);
     const bool reading = mode[0] == 'r';
-    platform::FileHandle file = reading ? platform::OpenRegularForReading(name)
-                                        : platform::OpenRegularForWriting(name, true);
+    platform::FileHandle file =
+        reading ? platform::OpenRegularForReading(name) : platform::OpenWriteTarget(name);
     if (!file) {
         return nullptr;
     }

@@ -12,8 +12,10 @@ struct FileClose {
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileClose>;
 
-// Opens a regular file for binary reading ("rb") or writing ("wb": created or emptied); null when
-// it cannot be opened or the path names something else (a folder, a FIFO, a device).
+// Opens a regular file for binary reading ("rb"), or a target for binary writing ("wb": a regular
+// file, created or emptied, or a device or FIFO that takes writes, such as /dev/null or a pipe
+// with a reader); null when it cannot be opened or the path names anything else (a folder, a FIFO
+// without a reader, a device to read from).
 UniqueFile OpenFile(std::string_view ansiPath, const char *mode);
 
 // True when both paths name the same existing file, whatever links or spellings lead to it.

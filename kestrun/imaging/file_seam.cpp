@@ -49,7 +49,7 @@ std::optional<std::string> ReadAll(const std::string &localPath, size_t maxBytes
 }
 
 Writer::Writer(const std::string &localPath)
-    : fd_(platform::OpenRegularForWriting(localPath, true).Release()) {}
+    : fd_(platform::OpenWriteTarget(localPath).Release()) {}
 
 Writer::~Writer() {
     Close();

@@ -22,8 +22,9 @@ bool Exists(std::string_view ansiPath);
 // than `maxBytes`.
 std::optional<std::string> ReadAll(const std::string &localPath, size_t maxBytes);
 
-// A file opened for binary writing (created or emptied); closed when the object goes. A path
-// that names anything but a regular file (a folder, a FIFO, a device) is not opened.
+// A target opened for binary writing: a regular file (created or emptied), or a device or FIFO
+// that takes writes (/dev/null, a pipe with a reader); closed when the object goes. A folder, a
+// FIFO without a reader or any other special file is not opened.
 class Writer {
 public:
     explicit Writer(const std::string &localPath);

@@ -132,6 +132,42 @@ FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate) {
     return file;
 }
 
+FileHandle OpenWriteTarget(const std::string &localPath) {
+    if (localPath.empty()) {
+        return {};
+    }
+    // Looked at before opening too, so that a block device or a socket is not even opened.
+    struct stat before {};
+    if (::stat(localPath.c_str(), &before) == 0 && !S_ISREG(before.st_mode) &&
+        !S_ISCHR(before.st_mode) && !S_ISFIFO(before.st_mode)) {
+        return {};
+    }
+    // Without a reader a FIFO does not open (ENXIO) instead of waiting for one. No O_TRUNC: only a
+    // regular file is emptied, once it is known to be one.
+    FileHandle file(OpenNoWait(localPath, O_WRONLY | O_CREAT, 0666));
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0) {
+        return {};
+    }
+    if (S_ISREG(info.st_mode)) {
+        int rc;
+        do {
+            rc = ::ftruncate(file.get(), 0);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            return {};
+        }
+    } else if (!S_ISCHR(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+        return {};
+    }
+    // Writes wait as writes to a pipe or a terminal do.
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags == -1 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        return {};
+    }
+    return file;
+}
+
 std::optional<std::string> ReplacementTarget(const std::string &localPath) {
     std::string path = localPath;
     for (int links = 0; links <= kMaxLinks; ++links) {

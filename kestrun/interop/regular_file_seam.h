@@ -71,6 +71,12 @@ FileHandle OpenRegularForReading(const std::string &localPath);
 // a FIFO is never waited on.
 FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate);
 
+// Opens the target of a direct write: a regular file (created, or emptied when it exists), or a
+// device or FIFO that takes writes as they come (/dev/null, a terminal, a pipe with a reader),
+// which is written as it is, never emptied or replaced. A folder, a socket, a block device and a
+// FIFO that nobody reads are refused and left as they are; nothing is waited on.
+FileHandle OpenWriteTarget(const std::string &localPath);
+
 // Where a replacement of `localPath` through a temporary file and a rename must go: the path
 // itself, or the final target of the symbolic links it leads through (so that the links stay),
 // even a target that does not exist yet. nullopt when the path (or the final target) exists but

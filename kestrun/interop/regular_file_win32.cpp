@@ -1,5 +1,6 @@
 // Opening caller-named files on Windows: the path (UTF-8) becomes a UTF-16 name for CreateFileW,
-// what was opened must be a file on disk (not a folder, a pipe or a device such as CON), and the
+// what was opened must be a file on disk (not a folder, a pipe or a device such as CON; the
+// target of a direct write may also be a device or a served pipe), and the
 // handle is handed to the C library as a descriptor so that callers read and write it the same
 // way on every platform.
 #include "regular_file_seam.h"
@@ -142,6 +143,38 @@ FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate) {
         return {};
     }
     return file;
+}
+
+FileHandle OpenWriteTarget(const std::string &localPath) {
+    if (localPath.empty()) {
+        return {};
+    }
+    if (IsMissingOrRegularFile(localPath)) {
+        return OpenRegularForWriting(localPath, true);
+    }
+    const std::optional<DWORD> attributes = Attributes(localPath);
+    if (attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {};
+    }
+    // A device (NUL, CON) or a named pipe with a free instance of its server, written as it is.
+    // A pipe whose instances are all taken, or that nobody serves, does not open: never waited on.
+    HANDLE h =
+        CreateFileW(Wide(localPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    const DWORD type = GetFileType(h);
+    if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
+        CloseHandle(h);
+        return {};
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return {};
+    }
+    return FileHandle(fd);
 }
 
 // Symbolic links are rare on Windows and need privileges to make; the path is replaced as named.

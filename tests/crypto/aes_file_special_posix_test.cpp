@@ -1,5 +1,6 @@
 // The AES file exports and what only POSIX systems name: FIFOs, devices and symbolic links.
 #include "aes_file_calls.h"
+#include "fifo_reader.h"
 #include "test_files.h"
 #include "vbhost.h"
 
@@ -34,12 +35,48 @@ TEST(AesFileExportsPosix, FifosAndDevicesGiveTheOpenMessage) {
         EXPECT_EQ(Decrypt(source, dir / "f.txt", 1), Gbk("待解密文件打开失败！")) << source;
         EXPECT_EQ(ReadBytes(dir / "f.txt"), "") << source;
     }
-    // A FIFO or a device as the target is not a file to write to.
+    // A FIFO that nobody reads or a folder is no target: refused, not waited on, left as it is.
     WriteBytes(dir / "plain.txt", "text");
-    EXPECT_EQ(Encrypt(dir / "plain.txt", dir / "fifo", 1), Gbk("加密结果文件不存在！"));
-    EXPECT_EQ(Decrypt(dir / "plain.txt", dir / "fifo", 1), Gbk("解密结果文件不存在！"));
+    fs::create_directory(dir / "folder");
+    for (const std::string &target : {dir / "fifo", dir / "folder"}) {
+        EXPECT_EQ(Encrypt(dir / "plain.txt", target, 1), Gbk("加密结果文件不存在！")) << target;
+        EXPECT_EQ(Decrypt(dir / "plain.txt", target, 1), Gbk("解密结果文件不存在！")) << target;
+    }
     EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
-    EXPECT_EQ(Encrypt(dir / "plain.txt", "/dev/null", 1), Gbk("加密结果文件不存在！"));
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+    alarm(0);
+}
+
+TEST(AesFileExportsPosix, DevicesAndReadFifosTakeTheOutput) {
+    alarm(60);
+    testfiles::TempFolder dir;
+    WriteBytes(dir / "plain.txt", "seventeen bytes!!");
+    ASSERT_EQ(Encrypt(dir / "plain.txt", dir / "cipher.bin", 1), "OK");
+    const std::string cipher = ReadBytes(dir / "cipher.bin");
+    ASSERT_EQ(cipher.size(), 32u);
+    // A character device takes the bytes as they come, directly or through a link.
+    fs::create_symlink("/dev/null", dir / "null-link");
+    for (const std::string &device : {std::string("/dev/null"), dir / "null-link"}) {
+        EXPECT_EQ(Encrypt(dir / "plain.txt", device, 1), "OK") << device;
+        EXPECT_EQ(Decrypt(dir / "cipher.bin", device, 1), "OK") << device;
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_TRUE(fs::is_symlink(dir / "null-link"));
+    // A FIFO with a reader gets exactly what a file would get.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    {
+        testfiles::FifoReader reader(dir / "fifo");
+        ASSERT_TRUE(reader.reading());
+        EXPECT_EQ(Encrypt(dir / "plain.txt", dir / "fifo", 1), "OK");
+        EXPECT_EQ(reader.Finish(), cipher);
+    }
+    {
+        testfiles::FifoReader reader(dir / "fifo");
+        ASSERT_TRUE(reader.reading());
+        EXPECT_EQ(Decrypt(dir / "cipher.bin", dir / "fifo", 1), "OK");
+        EXPECT_EQ(reader.Finish(), "seventeen bytes!!");
+    }
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
     alarm(0);
 }
 

@@ -37,13 +37,28 @@ TEST(AesFileExportsWindows, DevicesAndPipesGiveTheOpenMessage) {
         EXPECT_EQ(Decrypt(source, dir / "f.txt", 1), Gbk("待解密文件打开失败！")) << source;
         EXPECT_EQ(ReadBytes(dir / "f.txt"), "") << source;
     }
-    // Nor is any of them a file to write to.
+    EXPECT_EQ(testfiles::Listing(dir.path()).size(), 2u); // f.bin, f.txt
+}
+
+TEST(AesFileExportsWindows, DevicesAndServedPipesTakeTheOutput) {
+    testfiles::TempFolder dir;
     WriteBytes(dir / "plain.txt", "text");
-    for (const std::string &target : {std::string("NUL"), dir / "con.bin", pipe.path()}) {
-        EXPECT_EQ(Encrypt(dir / "plain.txt", target, 1), Gbk("加密结果文件不存在！")) << target;
-        EXPECT_EQ(Decrypt(dir / "plain.txt", target, 1), Gbk("解密结果文件不存在！")) << target;
+    ASSERT_EQ(Encrypt(dir / "plain.txt", dir / "cipher.bin", 1), "OK");
+    // NUL takes the bytes as they come, under any of its names.
+    for (const std::string &target : {std::string("NUL"), std::string("\\\\.\\NUL")}) {
+        EXPECT_EQ(Encrypt(dir / "plain.txt", target, 1), "OK") << target;
+        EXPECT_EQ(Decrypt(dir / "cipher.bin", target, 1), "OK") << target;
     }
-    EXPECT_EQ(testfiles::Listing(dir.path()).size(), 3u); // f.bin, f.txt, plain.txt
+    // A pipe with a free instance of its server takes them too; one that nobody serves and a
+    // folder are no targets, and nothing is waited on.
+    testfiles::ServedPipe pipe;
+    ASSERT_TRUE(pipe.served());
+    EXPECT_EQ(Encrypt(dir / "plain.txt", pipe.path(), 1), "OK");
+    const std::string unserved = "\\\\.\\pipe\\kestrun-nobody-serves-this";
+    EXPECT_EQ(Encrypt(dir / "plain.txt", unserved, 1), Gbk("加密结果文件不存在！"));
+    fs::create_directory(dir / "folder");
+    EXPECT_EQ(Decrypt(dir / "cipher.bin", dir / "folder", 1), Gbk("解密结果文件不存在！"));
+    EXPECT_EQ(testfiles::Listing(dir.path()).size(), 3u); // plain.txt, cipher.bin, folder
 }
 
 TEST(AesFileExportsWindows, OtherSpellingsOfTheSourceAreTheSameFile) {

@@ -7,10 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iconv.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -107,6 +110,59 @@ TEST(CallerFiles, OnlyRegularFilesOpenAndNothingWaits) {
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
     EXPECT_TRUE(OpenRegularForWriting(dir / "new", true));
     EXPECT_TRUE(fs::is_regular_file(dir / "new"));
+    alarm(0);
+}
+
+TEST(CallerFiles, WriteTargetsTakeDevicesAndReadFifos) {
+    alarm(60); // a FIFO that blocked would end the test here rather than hang the run
+    using kestrun::platform::OpenWriteTarget;
+    using kestrun::platform::WriteAllTo;
+    testfiles::TempFolder dir;
+    std::ofstream(dir / "plain") << "content";
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "plain", dir / "link");
+
+    // Regular files are emptied (through links too) or created.
+    EXPECT_TRUE(OpenWriteTarget(dir / "link"));
+    EXPECT_EQ(fs::file_size(dir / "plain"), 0u);
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_TRUE(OpenWriteTarget(dir / "new"));
+    EXPECT_TRUE(fs::is_regular_file(dir / "new"));
+    // A character device takes writes, in blocking mode.
+    FileHandle null = OpenWriteTarget("/dev/null");
+    ASSERT_TRUE(null);
+    EXPECT_EQ(::fcntl(null.get(), F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_TRUE(WriteAllTo(null.get(), "discarded"));
+    // A FIFO opens only while somebody reads it.
+    EXPECT_FALSE(OpenWriteTarget(dir / "fifo"));
+    const int reader = ::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    {
+        FileHandle fifo = OpenWriteTarget(dir / "fifo");
+        ASSERT_TRUE(fifo);
+        EXPECT_TRUE(WriteAllTo(fifo.get(), "through"));
+    }
+    char buffer[16] = {};
+    EXPECT_EQ(::read(reader, buffer, sizeof buffer), 7);
+    EXPECT_EQ(std::string(buffer, 7), "through");
+    ::close(reader);
+    EXPECT_FALSE(OpenWriteTarget(dir / "fifo"));
+    // Folders, sockets and empty names are refused and left as they are.
+    EXPECT_FALSE(OpenWriteTarget(dir / "folder"));
+    EXPECT_FALSE(OpenWriteTarget(std::string()));
+    const std::string socketPath = dir / "socket";
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    EXPECT_FALSE(OpenWriteTarget(socketPath));
+    EXPECT_TRUE(fs::is_socket(socketPath));
+    ::close(sock);
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
     alarm(0);
 }
 
