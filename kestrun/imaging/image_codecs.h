@@ -12,9 +12,11 @@
 
 namespace kestrun::imaging {
 
-// PNG to 8-bit RGBA (components = 4), through libspng; a file libspng refuses goes to LodePNG,
-// whose verdict stands. `error` is LodePNG's error code for a file it rejects, or kPngTooLarge
-// for a readable image over `maxPixels`; 0 means success.
+// PNG to 8-bit RGBA (components = 4) with LodePNG's verdict: LodePNG walks the chunks, the image
+// data are inflated once and checked as LodePNG checks them (size, end, checksum), and libspng
+// decodes the rows; a file refused on that way goes to LodePNG's full reading, whose verdict
+// stands. `error` is LodePNG's error code for a file it rejects, or kPngTooLarge for a readable
+// image over `maxPixels`; 0 means success.
 struct PngDecodeResult {
     Raster raster;
     unsigned error = 0;
@@ -27,9 +29,9 @@ PngDecodeResult DecodePng(std::string_view file, uint64_t maxPixels = kMaxPixels
 inline constexpr uint64_t kMaxScanPixels = uint64_t{1} << 28;
 
 // PNG straight to one luminance byte per pixel, rows from the top: grey is taken as it is,
-// colour as (306 R + 601 G + 117 B + 512) >> 10 of its 8-bit RGBA form. A file libspng refuses,
-// or one over `maxPixels`, is given to LodePNG for its error code (with bounded memory), or for
-// its pixels when LodePNG reads it and it is within kMaxPixels.
+// colour as (306 R + 601 G + 117 B + 512) >> 10 of its 8-bit RGBA form. Checked as DecodePng
+// checks; a file refused on that way, or one over `maxPixels`, is given to LodePNG for its error
+// code (with bounded memory), or for its pixels when LodePNG reads it and it is within kMaxPixels.
 struct PngLuminanceResult {
     std::vector<uint8_t> luminance;
     uint32_t width = 0;

@@ -220,3 +220,200 @@ TEST(PngDecode, ScanQRImageReadsLargeFilesAndQuotesLodePng) {
 }
 
 } // namespace
+
+// The chunks of a PNG file: type and data, in order.
+struct Chunk {
+    std::string type;
+    std::string data;
+};
+
+std::vector<Chunk> SplitChunks(const std::string &png) {
+    std::vector<Chunk> chunks;
+    size_t pos = 8;
+    while (pos + 12 <= png.size()) {
+        const auto *p = reinterpret_cast<const unsigned char *>(png.data() + pos);
+        const uint32_t length = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | p[2] << 8 | p[3];
+        chunks.push_back({png.substr(pos + 4, 4), png.substr(pos + 8, length)});
+        pos += 12 + length;
+    }
+    return chunks;
+}
+
+std::string JoinChunks(const std::vector<Chunk> &chunks) {
+    std::string png = "\x89PNG\r\n\x1A\n";
+    for (const Chunk &chunk : chunks) {
+        AppendChunk(png, chunk.type.c_str(), chunk.data);
+    }
+    return png;
+}
+
+std::string Zlib(const std::string &raw, int level) {
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(compress2(reinterpret_cast<Bytef *>(out.data()), &size,
+                        reinterpret_cast<const Bytef *>(raw.data()), static_cast<uLong>(raw.size()),
+                        level),
+              Z_OK);
+    out.resize(size);
+    return out;
+}
+
+std::string Inflate(const std::string &zlib) {
+    std::string out(1 << 20, '\0');
+    uLongf size = static_cast<uLongf>(out.size());
+    EXPECT_EQ(uncompress(reinterpret_cast<Bytef *>(out.data()), &size,
+                         reinterpret_cast<const Bytef *>(zlib.data()),
+                         static_cast<uLong>(zlib.size())),
+              Z_OK);
+    out.resize(size);
+    return out;
+}
+
+// The file with its IDAT data replaced by `data`, split into chunks of `piece` bytes.
+std::string WithImageData(const std::string &png, const std::string &data, size_t piece = 0) {
+    std::vector<Chunk> out;
+    bool placed = false;
+    for (const Chunk &chunk : SplitChunks(png)) {
+        if (chunk.type != "IDAT") {
+            out.push_back(chunk);
+        } else if (!placed) {
+            placed = true;
+            for (size_t at = 0; at < data.size() || at == 0;
+                 at += piece == 0 ? data.size() : piece) {
+                out.push_back({"IDAT", data.substr(at, piece == 0 ? std::string::npos : piece)});
+                if (data.empty()) {
+                    break;
+                }
+            }
+        }
+    }
+    return JoinChunks(out);
+}
+
+// Both of our decoders give LodePNG's verdict and error code on the file.
+void ExpectLodePngVerdict(const std::string &file, const std::string &what) {
+    const unsigned expected = LodePngError(file);
+    EXPECT_EQ(DecodePng(file).error, expected) << what;
+    EXPECT_EQ(DecodePngLuminance(file).error, expected) << what;
+}
+
+TEST(PngVerdict, EveryFileGetsLodePngsVerdictAndCode) {
+    uint32_t seed = 7;
+    // The suite: every colour type and depth, plain and interlaced, several sizes.
+    const std::vector<std::pair<LodePNGColorType, unsigned>> kinds = {
+        {LCT_GREY, 1},        {LCT_GREY, 2},    {LCT_GREY, 4},    {LCT_GREY, 8},
+        {LCT_GREY, 16},       {LCT_RGB, 8},     {LCT_RGB, 16},    {LCT_PALETTE, 1},
+        {LCT_PALETTE, 2},     {LCT_PALETTE, 4}, {LCT_PALETTE, 8}, {LCT_GREY_ALPHA, 8},
+        {LCT_GREY_ALPHA, 16}, {LCT_RGBA, 8},    {LCT_RGBA, 16}};
+    std::vector<std::string> suite;
+    for (const auto &[type, depth] : kinds) {
+        for (bool interlaced : {false, true}) {
+            for (const auto &[w, h] :
+                 std::vector<std::pair<unsigned, unsigned>>{{1, 1}, {3, 2}, {13, 7}, {33, 17}}) {
+                suite.push_back(EncodeRaw(type, depth, w, h, interlaced, seed));
+            }
+        }
+    }
+    for (size_t i = 0; i < suite.size(); ++i) {
+        ASSERT_EQ(LodePngError(suite[i]), 0u);
+        ExpectLodePngVerdict(suite[i], "suite " + std::to_string(i));
+    }
+
+    // Two small files cut at every byte: a plain grey one, and an interlaced palette one with
+    // ancillary chunks and its data in several IDAT chunks.
+    const std::string grey = GreyPng(20, 20, 20, 4);
+    std::vector<Chunk> parts = SplitChunks(EncodeRaw(LCT_PALETTE, 4, 19, 11, true, seed));
+    parts.insert(parts.begin() + 1, Chunk{"gAMA", std::string("\0\0\xB1\x8F", 4)});
+    parts.insert(parts.end() - 1, Chunk{"tIME", std::string("\x07\xEA\x0C\x09\x14\x1E\x00", 7)});
+    parts.insert(parts.end() - 1, Chunk{"prVt", "private"});
+    std::string palette = JoinChunks(parts);
+    for (const Chunk &chunk : parts) {
+        if (chunk.type == "IDAT") {
+            palette = WithImageData(palette, chunk.data, 9);
+        }
+    }
+    ASSERT_EQ(LodePngError(palette), 0u);
+    for (const std::string *file : std::vector<const std::string *>{&grey, &palette}) {
+        for (size_t keep = 0; keep < file->size(); ++keep) {
+            ExpectLodePngVerdict(file->substr(0, keep), "cut at " + std::to_string(keep));
+        }
+        // Cut inside the final chunk: "chunk length too large, chunk broken off at end of file".
+        EXPECT_EQ(DecodePngLuminance(file->substr(0, file->size() - 2)).error, 30u);
+        EXPECT_EQ(DecodePngLuminance(file->substr(0, file->size() - 1)).error, 30u);
+    }
+
+    // Flipped bits in every chunk: its length, type, data (first, middle, last byte) and CRC,
+    // with the CRC left as it was and made right again (so that the damage reaches the checks
+    // of the data themselves).
+    for (const std::string *file :
+         std::vector<const std::string *>{&grey, &palette, &suite[20], &suite[100]}) {
+        const std::vector<Chunk> chunks = SplitChunks(*file);
+        size_t start = 8;
+        for (size_t c = 0; c < chunks.size(); ++c) {
+            const size_t length = chunks[c].data.size();
+            std::vector<size_t> offsets = {0, 3, 4, 7, 8 + length, 11 + length};
+            if (length > 0) {
+                offsets.insert(offsets.end(), {8, 8 + length / 2, 7 + length});
+            }
+            for (size_t offset : offsets) {
+                for (unsigned char mask : {0x01, 0x80, 0xFF}) {
+                    std::string damaged = *file;
+                    damaged[start + offset] = static_cast<char>(damaged[start + offset] ^ mask);
+                    const std::string what = chunks[c].type + " +" + std::to_string(offset) + " ^" +
+                                             std::to_string(mask);
+                    ExpectLodePngVerdict(damaged, what);
+                    if (offset >= 8 && offset < 8 + length) {
+                        std::vector<Chunk> fixed = chunks;
+                        fixed[c].data[offset - 8] =
+                            static_cast<char>(fixed[c].data[offset - 8] ^ mask);
+                        ExpectLodePngVerdict(JoinChunks(fixed), what + " with its CRC");
+                    }
+                }
+            }
+            start += 12 + length;
+        }
+    }
+
+    // Image data that inflate short, exact and long, and zlib streams damaged in every way the
+    // two decoders could differ on.
+    for (const std::string *file :
+         std::vector<const std::string *>{&grey, &suite[60], &suite[95], &palette}) {
+        std::string idat;
+        for (const Chunk &chunk : SplitChunks(*file)) {
+            if (chunk.type == "IDAT") {
+                idat += chunk.data;
+            }
+        }
+        const std::string raw = Inflate(idat);
+        ASSERT_FALSE(raw.empty());
+        const std::string exact = Zlib(raw, 9);
+        std::vector<std::pair<std::string, std::string>> variants = {
+            {"exact", exact},
+            {"exact, stored", Zlib(raw, 0)},
+            {"exact, in pieces", exact},
+            {"one byte short", Zlib(raw.substr(0, raw.size() - 1), 9)},
+            {"one row short", Zlib(raw.substr(0, raw.size() / 2), 9)},
+            {"one byte long", Zlib(raw + '\0', 9)},
+            {"long", Zlib(raw + std::string(5000, '\0'), 6)},
+            {"empty", ""},
+            {"empty stream", Zlib("", 9)},
+            {"bad filter", Zlib(std::string(1, '\x05') + raw.substr(1), 9)},
+            {"garbage after", exact + "xyz"},
+            {"checksum damaged", exact.substr(0, exact.size() - 1) + '\x7F'},
+            {"no checksum", exact.substr(0, exact.size() - 4)},
+            {"cut in the stream", exact.substr(0, exact.size() / 2)},
+            {"dictionary flag", std::string("\x78\x20", 2) + exact.substr(2)},
+            {"window of 64 KiB", std::string("\x88\x1B", 2) + exact.substr(2)},
+            {"two streams", exact + exact},
+        };
+        for (const auto &[name, data] : variants) {
+            const std::string damaged =
+                WithImageData(*file, data, name == "exact, in pieces" ? 5 : 0);
+            ExpectLodePngVerdict(damaged, name);
+        }
+        EXPECT_EQ(DecodePngLuminance(WithImageData(*file, exact)).error, 0u);
+        // "invalid decompressed idat size"
+        EXPECT_EQ(DecodePngLuminance(WithImageData(*file, Zlib(raw + '\0', 9))).error, 91u);
+        EXPECT_EQ(DecodePng(WithImageData(*file, Zlib(raw + '\0', 9))).error, 91u);
+    }
+}
