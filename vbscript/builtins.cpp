@@ -31,6 +31,15 @@ bool anyNull(A a, size_t n) {
 std::u16string str(Interp &in, A a, size_t i) {
     return toStr(in, arg(a, i));
 }
+// The argument's text read in place (see TextOf); `def` when the argument is left out.
+TextOf textArg(Interp &in, A a, size_t i) {
+    return TextOf(in, arg(a, i));
+}
+TextOf textArgOr(Interp &in, A a, size_t i, std::u16string_view def) {
+    if (!has(a, i))
+        return TextOf(def);
+    return TextOf(in, arg(a, i));
+}
 int32_t lng(Interp &in, A a, size_t i) {
     return toLong(in, arg(a, i));
 }
@@ -61,7 +70,7 @@ char16_t lowerChar(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? c + 32 : c;
 }
 
-size_t findText(const std::u16string &hay, const std::u16string &needle, size_t from, bool text) {
+size_t findText(std::u16string_view hay, std::u16string_view needle, size_t from, bool text) {
     if (!text)
         return hay.find(needle, from);
     if (needle.empty())
@@ -76,8 +85,7 @@ size_t findText(const std::u16string &hay, const std::u16string &needle, size_t 
     return std::u16string::npos;
 }
 
-size_t rfindText(const std::u16string &hay, const std::u16string &needle, size_t before,
-                 bool text) {
+size_t rfindText(std::u16string_view hay, std::u16string_view needle, size_t before, bool text) {
     // Last match that ends at or before `before`.
     if (needle.size() > before)
         return std::u16string::npos;
@@ -98,7 +106,7 @@ Value fLen(Interp &in, A a) {
     const Value &v = arg(a, 0);
     if (v.isNull())
         return Value::null();
-    return Value::lng(static_cast<int32_t>(toStr(in, v).size()));
+    return Value::lng(static_cast<int32_t>(TextOf(in, v).size()));
 }
 Value fLeft(Interp &in, A a) {
     int32_t n = lng(in, a, 1);
@@ -106,7 +114,7 @@ Value fLeft(Interp &in, A a) {
         raise(err::InvalidCall);
     if (arg(a, 0).isNull())
         return Value::null();
-    std::u16string s = str(in, a, 0);
+    TextOf s = textArg(in, a, 0);
     return Value::str(s.substr(0, std::min<size_t>(s.size(), static_cast<size_t>(n))));
 }
 Value fRight(Interp &in, A a) {
@@ -115,7 +123,7 @@ Value fRight(Interp &in, A a) {
         raise(err::InvalidCall);
     if (arg(a, 0).isNull())
         return Value::null();
-    std::u16string s = str(in, a, 0);
+    TextOf s = textArg(in, a, 0);
     size_t k = std::min<size_t>(s.size(), static_cast<size_t>(n));
     return Value::str(s.substr(s.size() - k));
 }
@@ -127,7 +135,7 @@ Value fMid(Interp &in, A a) {
         raise(err::InvalidCall);
     if (arg(a, 0).isNull())
         return Value::null();
-    std::u16string s = str(in, a, 0);
+    TextOf s = textArg(in, a, 0);
     size_t from = static_cast<size_t>(start - 1);
     if (from >= s.size())
         return Value::str(u"");
@@ -149,7 +157,7 @@ Value fInStr(Interp &in, A a) {
     bool text = a.size() >= 4 && textCompare(in, a, 3);
     if (arg(a, base).isNull() || arg(a, base + 1).isNull())
         return Value::null();
-    std::u16string s = str(in, a, base), f = str(in, a, base + 1);
+    TextOf s = textArg(in, a, base), f = textArg(in, a, base + 1);
     if (static_cast<size_t>(start) > s.size())
         return Value::lng(0);
     size_t p = findText(s, f, static_cast<size_t>(start - 1), text);
@@ -157,12 +165,12 @@ Value fInStr(Interp &in, A a) {
 }
 Value fInStrRev(Interp &in, A a) {
     // The text searched for, the start and the compare mode must not be Null (error 94).
-    std::u16string f = str(in, a, 1);
+    TextOf f = textArg(in, a, 1);
     int32_t start = lngOr(in, a, 2, -1);
     bool text = textCompare(in, a, 3);
     if (arg(a, 0).isNull())
         return Value::null();
-    std::u16string s = str(in, a, 0);
+    TextOf s = textArg(in, a, 0);
     if (start == 0 || start < -1)
         raise(err::InvalidCall);
     size_t before = start == -1 ? s.size() : static_cast<size_t>(start);
@@ -174,17 +182,18 @@ Value fInStrRev(Interp &in, A a) {
     return Value::lng(p == std::u16string::npos ? 0 : static_cast<int32_t>(p + 1));
 }
 Value fReplace(Interp &in, A a) {
-    std::u16string s = str(in, a, 0), f = str(in, a, 1), r = str(in, a, 2); // Null: error 94
+    TextOf whole = textArg(in, a, 0), f = textArg(in, a, 1),
+           r = textArg(in, a, 2); // Null: error 94
     int32_t start = lngOr(in, a, 3, 1);
     int32_t count = lngOr(in, a, 4, -1);
     bool text = textCompare(in, a, 5);
     if (start < 1 || count < -1)
         raise(err::InvalidCall);
-    if (static_cast<size_t>(start) > s.size())
+    if (static_cast<size_t>(start) > whole.size())
         return Value::str(u"");
-    s = s.substr(static_cast<size_t>(start - 1));
+    std::u16string_view s = whole.substr(static_cast<size_t>(start - 1));
     if (f.empty() || count == 0)
-        return Value::str(std::move(s));
+        return Value::str(s);
     std::u16string out;
     size_t pos = 0;
     int done = 0;
@@ -193,7 +202,7 @@ Value fReplace(Interp &in, A a) {
         if (p == std::u16string::npos)
             break;
         out.append(s, pos, p - pos);
-        out += r;
+        out += r.view();
         pos = p + f.size();
         ++done;
     }
@@ -201,15 +210,15 @@ Value fReplace(Interp &in, A a) {
     return Value::str(std::move(out));
 }
 Value fSplit(Interp &in, A a) {
-    std::u16string s = str(in, a, 0); // Null: error 94
-    std::u16string d = has(a, 1) ? str(in, a, 1) : u" ";
+    TextOf s = textArg(in, a, 0); // Null: error 94
+    TextOf d = textArgOr(in, a, 1, u" ");
     int32_t count = lngOr(in, a, 2, -1);
     bool text = textCompare(in, a, 3);
     std::vector<Value> parts;
     if (s.empty() || count == 0)
         return makeArray({});
     if (d.empty())
-        return makeArray({Value::str(s)});
+        return makeArray({Value::str(s.view())});
     size_t pos = 0;
     while (true) {
         if (count > 0 && static_cast<int32_t>(parts.size()) == count - 1)
@@ -234,28 +243,28 @@ const ArrayRep &oneDim(const Value &v) {
 }
 Value fJoin(Interp &in, A a) {
     const ArrayRep &r = oneDim(arg(a, 0));
-    std::u16string d = has(a, 1) ? str(in, a, 1) : u" ";
+    TextOf d = textArgOr(in, a, 1, u" ");
     std::u16string out;
     for (size_t i = 0; i < r.data.size(); ++i) {
         if (i)
-            out += d;
+            out += d.view();
         if (r.data[i].isNull())
             raise(err::TypeMismatch);
-        out += toStr(in, r.data[i]);
+        out += TextOf(in, r.data[i]).view();
     }
     return Value::str(std::move(out));
 }
 Value fFilter(Interp &in, A a) {
     const ArrayRep &r = oneDim(arg(a, 0));
-    std::u16string m = str(in, a, 1);
+    TextOf m = textArg(in, a, 1);
     bool include = has(a, 2) ? toBool(in, arg(a, 2)) : true;
     bool text = textCompare(in, a, 3);
     std::vector<Value> out;
     for (const Value &v : r.data) {
-        std::u16string s = toStr(in, v, true);
+        TextOf s(in, v, true);
         bool hit = findText(s, m, 0, text) != std::u16string::npos;
         if (hit == include)
-            out.push_back(Value::str(s));
+            out.push_back(v.isString() ? v : Value::str(s.view()));
     }
     return makeArray(std::move(out));
 }
@@ -263,23 +272,26 @@ Value fStrComp(Interp &in, A a) {
     bool text = textCompare(in, a, 2);
     if (anyNull(a, 2))
         return Value::null();
-    return Value::integer(static_cast<int16_t>(
-        compareValues(in, Value::str(str(in, a, 0)), Value::str(str(in, a, 1)), text)));
+    // Both sides compare as texts; a String argument is passed on as it is.
+    auto asText = [&](size_t i) {
+        return arg(a, i).isString() ? arg(a, i) : Value::str(str(in, a, i));
+    };
+    return Value::integer(static_cast<int16_t>(compareValues(in, asText(0), asText(1), text)));
 }
 Value fUCase(Interp &in, A a) {
     if (arg(a, 0).isNull())
         return Value::null();
-    return Value::str(upperAscii(str(in, a, 0)));
+    return Value::str(upperAscii(textArg(in, a, 0)));
 }
 Value fLCase(Interp &in, A a) {
     if (arg(a, 0).isNull())
         return Value::null();
-    return Value::str(lowerAscii(str(in, a, 0)));
+    return Value::str(lowerAscii(textArg(in, a, 0)));
 }
 Value trimmed(Interp &in, A a, bool left, bool right) {
     if (arg(a, 0).isNull())
         return Value::null();
-    std::u16string s = str(in, a, 0);
+    TextOf s = textArg(in, a, 0);
     size_t b = 0, e = s.size();
     if (left)
         while (b < e && s[b] == u' ')
@@ -329,13 +341,13 @@ Value fStrReverse(Interp &in, A a) {
     return Value::str(std::move(s));
 }
 Value fAscW(Interp &in, A a) {
-    std::u16string s = str(in, a, 0);
+    TextOf s = textArg(in, a, 0);
     if (s.empty())
         raise(err::InvalidCall);
     return Value::integer(static_cast<int16_t>(s[0]));
 }
 Value fAsc(Interp &in, A a) {
-    std::u16string s = str(in, a, 0);
+    TextOf s = textArg(in, a, 0);
     if (s.empty())
         raise(err::InvalidCall);
     if (s[0] < 0x80 || !in.toAnsi)
@@ -388,6 +400,8 @@ Value fOct(Interp &in, A a) {
 // ---------------------------------------------------------------- conversions and math
 
 Value fCStr(Interp &in, A a) {
+    if (arg(a, 0).isString())
+        return arg(a, 0);
     return Value::str(str(in, a, 0));
 }
 Value fCInt(Interp &in, A a) {
@@ -830,7 +844,7 @@ Value fTimeValue(Interp &in, A a) {
 
 enum class Interval { Year, Quarter, Month, DayOfYear, Day, Weekday, Week, Hour, Minute, Second };
 Interval intervalOf(Interp &in, const Value &v) {
-    std::u16string s = lowerAscii(toStr(in, v));
+    std::u16string s = lowerAscii(TextOf(in, v));
     if (s == u"yyyy")
         return Interval::Year;
     if (s == u"q")
@@ -1179,7 +1193,8 @@ Value fInputBox(Interp &in, A a) {
     return Value::str(std::move(text));
 }
 Value fEscape(Interp &in, A a) {
-    std::u16string s = str(in, a, 0), out;
+    TextOf s = textArg(in, a, 0);
+    std::u16string out;
     static const char *hex = "0123456789ABCDEF";
     for (char16_t c : s) {
         if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
@@ -1198,7 +1213,8 @@ Value fEscape(Interp &in, A a) {
     return Value::str(std::move(out));
 }
 Value fUnescape(Interp &in, A a) {
-    std::u16string s = str(in, a, 0), out;
+    TextOf s = textArg(in, a, 0);
+    std::u16string out;
     auto hv = [](char16_t c) -> int {
         if (c >= u'0' && c <= u'9')
             return c - u'0';

@@ -600,6 +600,16 @@ std::u16string formatDate(double serial) {
     return asciiToU16(out);
 }
 
+TextOf::TextOf(Interp &in, const Value &v, bool nullAsEmpty) {
+    if (v.isString()) {
+        held_ = v;
+        view_ = held_.s();
+    } else {
+        own_ = toStr(in, v, nullAsEmpty);
+        view_ = own_;
+    }
+}
+
 std::u16string toStr(Interp &in, const Value &v, bool nullAsEmpty) {
     switch (v.type()) {
     case VType::String:

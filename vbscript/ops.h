@@ -24,6 +24,33 @@ double toDate(Interp &in, const Value &v);
 std::u16string toStr(Interp &in, const Value &v, bool nullAsEmpty = false);
 int64_t toCurrency(Interp &in, const Value &v);
 
+// The text of a value for reading, without copying a string: a String is read where it lives
+// (the value is held, so the text stays valid even if script code run by a later conversion of
+// another argument reassigns the variable); other values are converted into a text of its own.
+class TextOf {
+public:
+    TextOf(Interp &in, const Value &v, bool nullAsEmpty = false);
+    explicit TextOf(std::u16string_view literal) : view_(literal) {}
+    TextOf(const TextOf &) = delete;
+    TextOf &operator=(const TextOf &) = delete;
+
+    std::u16string_view view() const { return view_; }
+    operator std::u16string_view() const { return view_; }
+    size_t size() const { return view_.size(); }
+    bool empty() const { return view_.empty(); }
+    char16_t operator[](size_t i) const { return view_[i]; }
+    std::u16string_view substr(size_t pos, size_t n = std::u16string_view::npos) const {
+        return view_.substr(pos, n);
+    }
+    auto begin() const { return view_.begin(); }
+    auto end() const { return view_.end(); }
+
+private:
+    Value held_;
+    std::u16string own_;
+    std::u16string_view view_;
+};
+
 double roundHalfEven(double x);
 std::u16string formatDouble(double d, int digits = 15);
 std::u16string formatCurrency(int64_t scaled);
