@@ -664,7 +664,9 @@ Value fIsNumeric(Interp &in, A a) {
         try {
             Value s = scalar(in, v);
             return Value::boolean(s.isNumeric() && s.type() != VType::Date);
-        } catch (const ScriptError &) {
+        } catch (const ScriptError &e) {
+            if (e.fatal)
+                throw;
             return Value::boolean(false);
         }
     default:

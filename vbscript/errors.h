@@ -33,6 +33,9 @@ inline constexpr int32_t IllegalAssign = 501;
 inline constexpr int32_t ClassNotDefined = 506;
 inline constexpr int32_t RegexSyntax = 5017;
 inline constexpr int32_t ElementNotFound = 32811;
+// The script ran past its time limit (or, in tests, its step budget) and was stopped: the
+// HRESULT of an aborted operation.
+inline constexpr int32_t Stopped = static_cast<int32_t>(0x80004004);
 // Compile errors.
 inline constexpr int32_t Syntax = 1002;
 inline constexpr int32_t ExpColon = 1003;
@@ -98,6 +101,7 @@ public:
     bool compile = false;      // raised while compiling
     bool scriptSource = false; // source and description given by the script (Err.Raise)
     bool scriptDescription = false;
+    bool fatal = false; // the script is being stopped: On Error Resume Next does not hold it
 };
 
 [[noreturn]] void raise(int32_t number);

@@ -661,6 +661,8 @@ template <class Body> bool headerRuns(Interp &in, Body &&body) {
         body();
         return true;
     } catch (ScriptError &e) {
+        if (e.fatal)
+            throw;
         if (!e.line)
             e.line = in.curLine;
         in.setError(e);
@@ -732,6 +734,7 @@ Flow ForStmt::exec(Interp &in) {
         int64_t i = start.intValue(), e = end.intValue(), st = stepv.intValue();
         *counter = fitSum(i, isLong);
         while (st >= 0 ? i <= e : i >= e) {
+            in.tick();
             Flow f = in.execBlock(body);
             if (f == Flow::ExitFor)
                 break;
@@ -757,6 +760,7 @@ Flow ForStmt::exec(Interp &in) {
         double i = toDouble(in, *counter);
         if (st >= 0 ? i > e : i < e)
             break;
+        in.tick();
         Flow f = in.execBlock(body);
         if (f == Flow::ExitFor)
             break;
@@ -785,6 +789,7 @@ Flow ForEachStmt::exec(Interp &in) {
         return f == Flow::ExitFor ? Flow::Normal : f;
     }
     auto body1 = [&](const Value &item) -> Flow {
+        in.tick();
         var->assign(in, item, item.isObject());
         return in.execBlock(body);
     };
@@ -812,6 +817,7 @@ Flow ForEachStmt::exec(Interp &in) {
 
 Flow DoStmt::exec(Interp &in) {
     while (true) {
+        in.tick();
         if (cond && !atEnd) {
             bool c = truthy(in, cond->eval(in));
             if (until ? c : !c)
@@ -993,15 +999,65 @@ void Interp::markStack() {
     stackLimit = limit;
 }
 
-void Interp::enter() {
+Interp::HostCall Interp::enter() {
+    deadline_ = std::chrono::steady_clock::now() + timeLimit;
+    expired_ = false;
+    running_ = true;
+    ticks_ = granted_ = hasBudget_
+                            ? static_cast<int32_t>(std::min<uint64_t>(budget_, kStepsPerCheck))
+                            : kStepsPerCheck;
     depth = 0;
     globalFrame.resumeNext = false; // On Error Resume Next lasts for one block of code
     frame = &globalFrame;
+    return HostCall{*this};
+}
+
+void Interp::setStepBudget(uint64_t steps) {
+    budget_ = steps;
+    hasBudget_ = steps > 0;
+    ticks_ = granted_ = hasBudget_ ? static_cast<int32_t>(std::min<uint64_t>(steps, kStepsPerCheck))
+                                   : kStepsPerCheck;
+}
+
+void Interp::stop(std::u16string description) {
+    // Once stopped, every later check stops again at once: a terminator or a resumed statement
+    // that swallowed the error does not get the script going again.
+    if (!expired_) {
+        stopReason_ = std::move(description);
+        stopLine_ = curLine;
+    }
+    expired_ = true;
+    ticks_ = granted_ = 1;
+    ScriptError e(err::Stopped, stopReason_, stopLine_);
+    e.fatal = true;
+    throw e;
+}
+
+void Interp::checkLimits() {
+    if (!running_ && !hasBudget_) { // code run for the host between its calls: no limit
+        ticks_ = granted_ = kStepsPerCheck;
+        return;
+    }
+    if (expired_)
+        stop({});
+    if (hasBudget_) {
+        uint64_t used = static_cast<uint64_t>(granted_ - ticks_);
+        budget_ = used >= budget_ ? 0 : budget_ - used;
+        if (budget_ == 0)
+            stop(u"The script was stopped: it ran out of its step budget");
+    }
+    if (std::chrono::steady_clock::now() >= deadline_)
+        stop(u"The script was stopped: it ran longer than " +
+             asciiToU16(std::to_string(timeLimit.count())) + u" ms");
+    ticks_ = granted_ = hasBudget_
+                            ? static_cast<int32_t>(std::min<uint64_t>(budget_, kStepsPerCheck))
+                            : kStepsPerCheck;
 }
 
 Value Interp::callProc(Proc &p, Instance *me, Args args) {
     if (args.size() != p.byRef.size())
         throw named(err::WrongArgs, p.name);
+    tick();
     char probe = 0;
     uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
     if (depth == 0) // the outermost call measures the stack from here, on whichever thread
@@ -1071,6 +1127,8 @@ Flow Interp::execBlock(const Block &b) {
             if (f != Flow::Normal)
                 return f;
         } catch (ScriptError &e) {
+            if (e.fatal)
+                throw;
             if (!e.line)
                 e.line = curLine;
             setError(e);
@@ -1130,9 +1188,11 @@ void Interp::install(std::unique_ptr<Program> prog, bool keep) {
 }
 
 void Interp::addCode(std::u16string_view code) {
-    enter();
+    HostCall call = enter();
     try {
         install(parseProgram(code), true);
+        if (expired_) // stopped inside a terminator, which dropped the error
+            stop({});
     } catch (ScriptError &e) {
         if (!e.line)
             e.line = curLine;
@@ -1146,7 +1206,7 @@ void Interp::executeStatement(std::u16string_view code) {
 }
 
 Value Interp::run(std::u16string_view name, std::vector<Value> args) {
-    enter();
+    HostCall call = enter();
     auto it = procs.find(lowerAscii(name));
     if (it == procs.end())
         throw named(err::ProcNotDefined, name);
@@ -1155,7 +1215,10 @@ Value Interp::run(std::u16string_view name, std::vector<Value> args) {
         ptrs.push_back(&a);
     curLine = it->second->line;
     try {
-        return callProc(*it->second, nullptr, Args(ptrs.data(), ptrs.size()));
+        Value r = callProc(*it->second, nullptr, Args(ptrs.data(), ptrs.size()));
+        if (expired_)
+            stop({});
+        return r;
     } catch (ScriptError &e) {
         if (!e.line)
             e.line = curLine;
@@ -1165,9 +1228,12 @@ Value Interp::run(std::u16string_view name, std::vector<Value> args) {
 }
 
 Value Interp::evaluate(std::u16string_view expression) {
-    enter();
+    HostCall call = enter();
     try {
-        return evalLocal(expression);
+        Value r = evalLocal(expression);
+        if (expired_)
+            stop({});
+        return r;
     } catch (ScriptError &e) {
         if (!e.line)
             e.line = curLine;

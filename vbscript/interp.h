@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "value.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -88,6 +89,22 @@ public:
     Value run(std::u16string_view name, std::vector<Value> args);
     Value evaluate(std::u16string_view expression);
 
+    // ---- run-time limit ----
+    // Each call from the host (addCode, executeStatement, run, evaluate) may run this long
+    // before the script is stopped with error err::Stopped, which On Error Resume Next does not
+    // hold.
+    std::chrono::milliseconds timeLimit{10000};
+    // Tests only: stop the script after about this many loop iterations and procedure calls
+    // (0: no budget), whatever the time.
+    void setStepBudget(uint64_t steps);
+    // The check of the limits, made on every loop back-edge and procedure call: a countdown
+    // that reads the clock only every kStepsPerCheck steps.
+    void tick() {
+        if (--ticks_ <= 0) [[unlikely]]
+            checkLimits();
+    }
+    static constexpr int32_t kStepsPerCheck = 4096;
+
     bool allowUI = false;
     std::unique_ptr<DialogHost> dialogs;
     // Conversion between text and the ANSI code page (Asc/Chr); Latin-1 unless the host sets it.
@@ -135,7 +152,28 @@ public:
 
 private:
     void install(std::unique_ptr<Program> prog, bool keep);
-    void enter();
+    // Starts a call from the host: the frame, the clock of the time limit. The limit holds until
+    // the returned guard goes away.
+    struct HostCall {
+        Interp &in;
+        ~HostCall() {
+            in.running_ = false;
+            in.expired_ = false;
+        }
+    };
+    [[nodiscard]] HostCall enter();
+    [[noreturn]] void stop(std::u16string description);
+    void checkLimits();
+
+    int32_t ticks_ = kStepsPerCheck;
+    int32_t granted_ = kStepsPerCheck; // steps the countdown started from
+    std::chrono::steady_clock::time_point deadline_;
+    bool expired_ = false;
+    std::u16string stopReason_; // why and where the script was first stopped
+    int stopLine_ = 0;
+    bool running_ = false; // inside a call from the host: the time limit applies
+    uint64_t budget_ = 0;  // steps left of the test budget; 0 with hasBudget_ false: none
+    bool hasBudget_ = false;
 };
 
 // Reads an element or calls the default member: `v(args)`.

@@ -1,6 +1,8 @@
 // Runaway scripts end in the engine's own errors on any thread: nested terminators, huge bounds.
 #include "corpus.h"
 
+#include <chrono>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -130,6 +132,65 @@ TEST(VbsLimits, HugeBoundsAreOutOfMemoryWithoutOverflow) {
         {"r = DateAdd(\"m\", -1E+15, Now)", 5, 1},
     });
     ExpectCases({{"ReDim a(-1) : r = UBound(a)", "-1"}});
+}
+
+// Runs `code` with a time limit of `ms` milliseconds (and optionally a step budget); the error it
+// ends with, or number 0.
+ScriptError RunLimited(const char *code, int ms, uint64_t steps = 0) {
+    Interp in;
+    in.timeLimit = std::chrono::milliseconds(ms);
+    in.setStepBudget(steps);
+    try {
+        in.addCode(utf8ToU16(code));
+    } catch (const ScriptError &e) {
+        return e;
+    }
+    return ScriptError(0, u"", 0);
+}
+
+TEST(VbsLimits, RunawayScriptsStopAtTheTimeLimit) {
+    const std::u16string stopped = u"The script was stopped: it ran longer than 150 ms";
+    struct Runaway {
+        const char *code;
+        int line;
+    };
+    for (const Runaway &c : std::initializer_list<Runaway>{
+             {"x = 1\nDo : Loop", 2},
+             {"Do While True\n  x = x + 1\nLoop", 2},
+             {"For i = 1 To 1E+300 : Next", 1},
+             {"For i = 1 To 2 : i = 1 : Next", 1},
+             {"a = Array(1, 2)\nFor Each x In a\n  a(0) = a(0)\nNext\nDo : Loop", 5},
+             // No loop at all: calls that branch twice per level, 2^60 of them.
+             {"Sub S(n)\n  If n > 0 Then S n - 1 : S n - 1\nEnd Sub\nS 60", 2},
+             // On Error Resume Next does not hold the stop, nor does a terminator that runs
+             // for ever (its error is dropped, the script ends there all the same).
+             {"On Error Resume Next\nDo\n  x = 1 / 0\nLoop\nr = 1", 3},
+             {"Class C\nSub Class_Terminate : Do : Loop : End Sub\nEnd Class\n"
+              "Set o = New C\nSet o = Nothing\nr = 1",
+              2},
+             {"Execute \"Do : Loop\"", 1},
+         }) {
+        ScriptError e = RunLimited(c.code, 150);
+        EXPECT_EQ(e.number, err::Stopped) << c.code;
+        EXPECT_EQ(e.line, c.line) << c.code;
+        EXPECT_EQ(e.description, stopped) << c.code;
+    }
+    // Under the limit nothing changes; each call from the host has the limit anew.
+    Interp in;
+    in.timeLimit = std::chrono::milliseconds(2000);
+    in.addCode(u"Function F(n) : For i = 1 To n : F = F + i : Next : End Function");
+    EXPECT_EQ(in.run(u"F", {Value::lng(10000)}).intValue(), 50005000);
+    EXPECT_EQ(in.run(u"F", {Value::lng(20000)}).intValue(), 200010000);
+}
+
+TEST(VbsLimits, StepBudgetStopsLoopsWhateverTheTime) {
+    ScriptError e = RunLimited("For i = 1 To 100000 : x = i : Next", 60000, 5000);
+    EXPECT_EQ(e.number, err::Stopped);
+    EXPECT_EQ(e.description, u"The script was stopped: it ran out of its step budget");
+    EXPECT_EQ(RunLimited("For i = 1 To 4000 : x = i : Next", 60000, 5000).number, 0);
+    EXPECT_EQ(RunLimited("Sub S(n)\nIf n > 0 Then S n - 1 : S n - 1\nEnd Sub\nS 20", 60000, 100000)
+                  .number,
+              err::Stopped);
 }
 
 } // namespace

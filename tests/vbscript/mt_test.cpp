@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 namespace {
@@ -172,3 +173,38 @@ TEST(VbsParallel, SelfRenewingTerminatorEndsOnEveryThread) {
 }
 
 } // namespace
+
+TEST(VbsParallel, RunawayRowStopsAfterTenSecondsAndOthersFinish) {
+    vbhost::Array calls, args, results;
+    calls.CreateStrings({{3, 0}, {3, 0}});
+    args.CreateVariants({{3, 0}, {3, 0}});
+    results.CreateVariants({{3, 0}});
+    calls.set({0, 0}, "Function Spin()\r\n  Do : Loop\r\nEnd Function\r\n");
+    calls.set({0, 1}, "Spin");
+    calls.set({1, 0}, kScript);
+    calls.set({1, 1}, "Mul");
+    PutVariant(args.get(), 1, 0, Long(2));
+    PutVariant(args.get(), 1, 1, Long(6));
+    PutVariant(args.get(), 1, 2, Long(7));
+    calls.set({2, 0}, "Function Deep(n)\r\n  If n > 0 Then Deep = Deep(n - 1) + Deep(n - 1)\r\n"
+                      "End Function\r\n");
+    calls.set({2, 1}, "Deep");
+    PutVariant(args.get(), 2, 0, Long(1));
+    PutVariant(args.get(), 2, 1, Long(80));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunVBFunction_MT(calls.ref(), args.ref(), results.ref()), 1);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Each runaway row was stopped on its own after its ten seconds, with the usual message.
+    EXPECT_GE(seconds, 10.0);
+    EXPECT_LT(seconds, 60.0);
+    EXPECT_EQ(calls.at({0, 2}).value_or(""),
+              Gbk("-2147467260-行2发生错误。The script was stopped: it ran longer than 10000 ms"));
+    EXPECT_EQ(calls.at({1, 2}).value_or(""), "OK");
+    VARIANT r = Result(results.get(), 1);
+    EXPECT_EQ(r.vt, VT_I4);
+    EXPECT_EQ(r.lVal, 42);
+    VariantClear(&r);
+    EXPECT_EQ(calls.at({2, 2}).value_or(""),
+              Gbk("-2147467260-行2发生错误。The script was stopped: it ran longer than 10000 ms"));
+}
