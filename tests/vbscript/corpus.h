@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,9 @@ struct Outcome {
 inline Outcome RunCode(std::string_view code) {
     Outcome o;
     Interp in;
+    // The corpus's heavy scripts may take longer than the default limit under the sanitizers
+    // on a busy machine; the limit itself has tests of its own.
+    in.timeLimit = std::chrono::minutes(10);
     try {
         in.addCode(utf8ToU16(code));
         Value r = in.evaluate(u"r");
