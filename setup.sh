@@ -32,6 +32,8 @@ install_packages() {
             echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
         $SUDO locale-gen --keep-existing
     fi
+    # 32-bit Wine for the 32-bit DLL's tests, where this machine runs 32-bit code.
+    tools/setup-wine32.sh
 }
 
 build() {

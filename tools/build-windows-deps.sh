@@ -5,9 +5,14 @@
 #   tools/build-windows-deps.sh [i686|x86_64|all]    (default: all)
 #
 # Only the static libraries are built (no programs, tests or documentation of the libraries), and
-# only what a target links: GoogleTest just for x86_64, whose test programs run under wine64. With
+# only what a target links: GoogleTest for the targets whose test programs run here. With
 # "all" the two targets build side by side. Exit status 75 means the sources could not be reached
 # (no network or mirror); any other failure is 1.
+#
+# zxing-cpp (the barcode reader) has no Debian source package: it is built from its 1.4.0 release
+# archive, checked against its SHA-256, found at KESTRUN_ZXING_ARCHIVE or else
+# ../shared/third_party/zxing-cpp-1.4.0.tar.gz beside the repository. Without the archive the
+# libraries are built without it and Kestrun.dll leaves the reader out.
 #
 # Prints the prefix of each target on stdout ("prefix <target> <dir>"), progress on stderr.
 # Prefixes live in KESTRUN_WINDOWS_DEPS_CACHE (default ~/.cache/kestrun-windows-deps), one per
@@ -21,12 +26,19 @@ CACHE=${KESTRUN_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrun-wind
 JOBS=${JOBS:-$(nproc)}
 # In order of use; qpdf (the longest build, after the libjpeg it links) last. Each package is
 # built once per prefix, so a prefix that lacks one only gains that one.
-PACKAGES=(sqlite3 pcre2 qrencode lodepng libspng libjpeg-turbo giflib googletest qpdf)
+PACKAGES=(sqlite3 pcre2 qrencode lodepng libspng libjpeg-turbo giflib googletest glibc qpdf)
+# Packages that joined after the prefixes' key was set: the key leaves them out, so an existing
+# prefix gains them instead of being built again.
+LATE_PACKAGES=" glibc "
 # Part of the cache key: raise it when every prefix must be built again.
 RECIPE=1
 # Revision of a package's build recipe below (1 when not listed): raise it when the recipe
 # changes, and only that package is built again in existing prefixes.
 declare -A REVISION=([sqlite3]=2)
+
+ZXING_VERSION=1.4.0
+ZXING_SHA256=905010dd852891ed5fb4a8d0698466c9352b9760c5972e24433dfe5b2982553d
+ZXING_ARCHIVE=${KESTRUN_ZXING_ARCHIVE:-$ROOT/../shared/third_party/zxing-cpp-$ZXING_VERSION.tar.gz}
 
 case "${1:-all}" in
 all) TARGETS=(i686 x86_64) ;;
@@ -284,16 +296,79 @@ build_qpdf() {
     cmake --install "$bld" --component Unspecified >>"$bld.install.log"
 }
 
+# Unpacks the zxing-cpp release archive into $CACHE/sources (beside the Debian sources, with its
+# license files) after checking its checksum, and prints that folder.
+unpack_zxing() {
+    local dir=$CACHE/sources/zxing-cpp-$ZXING_VERSION sum
+    sum=$(sha256sum "$ZXING_ARCHIVE" | cut -d' ' -f1)
+    if [ "$sum" != "$ZXING_SHA256" ]; then
+        log "$ZXING_ARCHIVE: SHA-256 $sum, expected $ZXING_SHA256 (zxing-cpp-$ZXING_VERSION.tar.gz)"
+        exit 1
+    fi
+    if [ ! -f "$dir/.unpacked" ]; then
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        tar -xzf "$ZXING_ARCHIVE" -C "$dir" --strip-components=1
+        touch "$dir/.unpacked"
+    fi
+    echo "$dir"
+}
+
+build_zxing_cpp() {
+    # The reader alone, as the library calls it. On i686 its floating point is SSE2, as on
+    # x86-64, so that detection does not depend on the caller's x87 precision.
+    local flags=()
+    [ "$TARGET" != i686 ] ||
+        flags=(-DCMAKE_CXX_FLAGS="-msse2 -mfpmath=sse -mincoming-stack-boundary=2")
+    cmake_lib "$1" "$2" -DBUILD_READERS=ON -DBUILD_WRITERS=OFF -DBUILD_EXAMPLES=OFF \
+        -DBUILD_BLACKBOX_TESTS=OFF -DBUILD_UNIT_TESTS=OFF -DBUILD_PYTHON_MODULE=OFF "${flags[@]}"
+}
+
+# glibc's double-precision sin, cos, tan, atan, exp, log, pow, asin, acos and atan2
+# (sysdeps/ieee754/dbl-64), so
+# that Kestrun.dll computes what the Linux build's libm computes (tools/windows-libm/README.md).
+# Each entry point is built plain (SSE2), with FMA + AVX2 and with FMA4, as glibc builds them for
+# x86-64; the i686 build does its arithmetic in SSE2 and assumes only a 4-byte aligned stack.
+build_glibc() {
+    local dbl=$1/sysdeps/ieee754/dbl-64 bld=$2 f variant objs=() flags
+    flags=(-O2 -std=gnu11 -frounding-math -fno-math-errno -include glibc_names.h
+        -I"$ROOT/tools/windows-libm/include" -I"$dbl")
+    [ "$TARGET" != i686 ] || flags+=(-msse2 -mfpmath=sse -mincoming-stack-boundary=2)
+    # Shared tables and helpers; the argument reduction relies on exact double rounding.
+    for f in branred sincostab e_exp_data e_log_data e_pow_log_data math_err; do
+        nice -n 10 "$CC" "${flags[@]}" -ffp-contract=off -c "$dbl/$f.c" -o "$bld/$f.o"
+        objs+=("$bld/$f.o")
+    done
+    for variant in sse2 fma fma4; do
+        local extra=()
+        case $variant in
+        fma) extra=(-mfma -mavx2) ;;
+        fma4) extra=(-mfma4) ;;
+        esac
+        for f in s_sin s_tan s_atan e_exp e_log e_pow e_asin e_atan2; do
+            nice -n 10 "$CC" "${flags[@]}" "${extra[@]}" -DGLIBC_MATH_VARIANT="$variant" \
+                -c "$dbl/$f.c" -o "$bld/$f-$variant.o"
+            objs+=("$bld/$f-$variant.o")
+        done
+    done
+    archive glibcmath "${objs[@]}"
+    mkdir -p "$PREFIX/share/glibcmath"
+    cp "$1/COPYING.LIB" "$PREFIX/share/glibcmath/"
+}
+
 build_googletest() {
     cmake_lib "$1" "$2" -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -Dgtest_force_shared_crt=ON
 }
 
-# The packages TARGET links: GoogleTest only where test programs are built, for x86_64 (they run
-# under wine64; the i686 build is only checked).
+# The packages TARGET links: GoogleTest only where test programs are built: for x86_64 (they run
+# under wine64) and for i686 where this machine runs 32-bit code (tools/probe-32bit.sh; there
+# they run under 32-bit Wine, elsewhere the i686 DLL is only checked).
 target_packages() { # TARGET
     local pkg
     for pkg in "${PACKAGES[@]}"; do
-        [ "$pkg" != googletest ] || [ "$1" = x86_64 ] || continue
+        [ "$pkg" != googletest ] || [ "$1" = x86_64 ] || [ "$RUNS_32BIT" = 1 ] || continue
+        # qpdf, the longest build, stays last.
+        [ "$pkg" != qpdf ] || [ "$ZXING" = 0 ] || echo zxing-cpp
         echo "$pkg"
     done
 }
@@ -345,6 +420,18 @@ build_target() { # TARGET
 # First, one step at a time: tools, source versions, each target's prefix and the sources that
 # are still to be built.
 declare -A PREFIX_OF=() SRC_DIR=()
+RUNS_32BIT=0
+if tools/probe-32bit.sh 2>/dev/null; then RUNS_32BIT=1; fi
+ZXING=0
+if [ -f "$ZXING_ARCHIVE" ]; then
+    # Checked and unpacked on every run, so that its sources (and license) are in the cache
+    # whether or not a prefix still needs them.
+    ZXING=1
+    ZXING_SRC=$(unpack_zxing)
+else
+    log "no zxing-cpp-$ZXING_VERSION.tar.gz at $ZXING_ARCHIVE: the barcode reader is left out" \
+        "(KESTRUN_ZXING_ARCHIVE=<path of zxing-cpp-$ZXING_VERSION.tar.gz> adds it)"
+fi
 for target in "${TARGETS[@]}"; do
     use_target "$target"
     for tool in "$CC" "$CXX"; do
@@ -360,7 +447,9 @@ for target in "${TARGETS[@]}"; do
     [ "$RESOLVED" = 1 ] || resolve_versions
     key=$(
         echo "recipe $RECIPE"
-        for pkg in "${PACKAGES[@]}"; do echo "$pkg ${SRC_VERSION[$pkg]}"; done | sort
+        for pkg in "${PACKAGES[@]}"; do
+            [[ "$LATE_PACKAGES" == *" $pkg "* ]] || echo "$pkg ${SRC_VERSION[$pkg]}"
+        done | sort
         cat "$ROOT/cmake/mingw-w64.cmake" "$ROOT/cmake/mingw-w64-$TARGET.cmake"
         "$CXX" --version | head -n1
     )
@@ -368,7 +457,11 @@ for target in "${TARGETS[@]}"; do
     PREFIX=${PREFIX_OF[$TARGET]}
     for pkg in $(target_packages "$TARGET"); do
         if ! is_built "$pkg" && [ -z "${SRC_DIR[$pkg]:-}" ]; then
-            SRC_DIR[$pkg]=$(fetch "$pkg")
+            if [ "$pkg" = zxing-cpp ]; then
+                SRC_DIR[$pkg]=$ZXING_SRC
+            else
+                SRC_DIR[$pkg]=$(fetch "$pkg")
+            fi
         fi
     done
 done

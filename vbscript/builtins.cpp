@@ -1,6 +1,7 @@
 // Built-in functions and constants of the language.
 #include "errors.h"
 #include "interp.h"
+#include "kestrun/interop/libm.h"
 #include "objects.h"
 #include "ops.h"
 
@@ -480,7 +481,7 @@ Value fRound(Interp &in, A a) {
     if (places == 0) {
         r = roundHalfEven(d);
     } else {
-        double m = std::pow(10.0, places);
+        double m = libm::Pow(10.0, places);
         // Round the scaled value after trimming representation noise.
         double scaled = d * m;
         double nearest = std::nearbyint(scaled);
@@ -526,28 +527,28 @@ Value fSqr(Interp &in, A a) {
     double d = dbl(in, a, 0);
     if (d < 0)
         raise(err::InvalidCall);
-    return Value::dbl(std::sqrt(d));
+    return Value::dbl(libm::Sqrt(d));
 }
 Value fExp(Interp &in, A a) {
-    return mathResult(std::exp(dbl(in, a, 0)));
+    return mathResult(libm::Exp(dbl(in, a, 0)));
 }
 Value fLog(Interp &in, A a) {
     double d = dbl(in, a, 0);
     if (d <= 0)
         raise(err::InvalidCall);
-    return Value::dbl(std::log(d));
+    return Value::dbl(libm::Log(d));
 }
 Value fSin(Interp &in, A a) {
-    return mathResult(std::sin(dbl(in, a, 0)));
+    return mathResult(libm::Sin(dbl(in, a, 0)));
 }
 Value fCos(Interp &in, A a) {
-    return mathResult(std::cos(dbl(in, a, 0)));
+    return mathResult(libm::Cos(dbl(in, a, 0)));
 }
 Value fTan(Interp &in, A a) {
-    return mathResult(std::tan(dbl(in, a, 0)));
+    return mathResult(libm::Tan(dbl(in, a, 0)));
 }
 Value fAtn(Interp &in, A a) {
-    return mathResult(std::atan(dbl(in, a, 0)));
+    return mathResult(libm::Atan(dbl(in, a, 0)));
 }
 
 // The generator is the language's own: a 24-bit linear congruential sequence whose state is

@@ -1,6 +1,7 @@
 #include "ops.h"
 
 #include "errors.h"
+#include "kestrun/interop/libm.h"
 
 #include <cmath>
 #include <cstdio>
@@ -792,7 +793,7 @@ Value binaryOp(Interp &in, Op op, const Value &a0, const Value &b0) {
             raise(err::InvalidCall);
         if (x < 0 && y != std::floor(y))
             raise(err::InvalidCall);
-        return Value::dbl(checked(std::pow(x, y)));
+        return Value::dbl(checked(libm::Pow(x, y)));
     }
     case Op::Div: {
         double x = toDouble(in, a), y = toDouble(in, b);
@@ -831,6 +832,9 @@ Value binaryOp(Interp &in, Op op, const Value &a0, const Value &b0) {
         return Value::single(static_cast<float>(r));
     }
     case Kind::Currency: {
+        // Exact sums and a product rounded once to 64 bits, whatever precision the caller left
+        // the x87 unit at.
+        libm::ExtendedPrecision extended;
         long double x = static_cast<long double>(toCurrency(in, a));
         long double y = static_cast<long double>(toCurrency(in, b));
         long double r = op == Op::Add ? x + y : op == Op::Sub ? x - y : x * y / 10000.0L;

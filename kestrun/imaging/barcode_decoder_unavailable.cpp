@@ -1,5 +1,5 @@
-// The barcode decoder of a build made without zxing-cpp (the Windows build when no zxing-cpp
-// source folder is given): every scan reports that the reader is missing.
+// The barcode decoder of a build made without zxing-cpp (a Windows build whose library prefix
+// lacks it): every scan reports that the reader is missing.
 #include "kestrun/imaging/barcode_decoder.h"
 
 #include "kestrun/imaging/barcode_errors.h"

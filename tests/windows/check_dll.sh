@@ -4,6 +4,11 @@
 #   - it imports only DLLs that every Windows system has (no C++ runtime DLL);
 #   - on 32-bit: every export removes its own arguments (__stdcall): each "ret" of its code
 #     pops 4 bytes per argument, and its decorated symbol says the same.
+#   - the math functions are glibc's (the glibc_* entry points are there), and none of
+#     MinGW-w64's x87 math routines is linked in (no x87 transcendental instruction anywhere);
+#   - on 32-bit: no code assumes the stack more than 4-byte aligned (as Visual Basic 6 calls):
+#     every function that reads or writes 16-byte aligned SSE data on the stack realigns it
+#     itself, and the math code is SSE2.
 # usage: check_dll.sh OBJDUMP Kestrun.dll exports.list
 set -euo pipefail
 objdump=$1
@@ -36,19 +41,49 @@ for name in $imports; do
 done
 echo "imports: $(echo $imports)"
 
+disassembly=$("$objdump" -d --no-show-raw-insn "$dll")
+symbols=$(sed -n 's/^[0-9a-f]* <\(.*\)>:$/\1/p' <<<"$disassembly")
+prefix=""
+grep -q 'Magic.*PE32+' <<<"$headers" || prefix=_
+for fn in sin cos tan atan exp log pow acos asin atan2; do
+    for variant in sse2 fma fma4; do
+        grep -qxF "${prefix}glibc_${fn}_${variant}" <<<"$symbols" ||
+            fail "no glibc_${fn}_${variant}: the math functions are not glibc's"
+    done
+done
+# MinGW-w64's math routines compute with the x87 unit's transcendental instructions.
+x87=$(awk -F'\t' '/^[0-9a-f]+ <.*>:$/ {sym = $0; next}
+    $2 ~ /^(fsin|fcos|fsincos|fptan|fpatan|fyl2x|fyl2xp1|f2xm1)( |$)/ {print sym}' \
+    <<<"$disassembly" | sort -u)
+[ -z "$x87" ] || fail "x87 transcendental instructions (MinGW-w64's math routines) in: $x87"
+echo "math: glibc's sin, cos, tan, atan, exp, log, pow, acos, asin, atan2; no x87 routines"
+
 if grep -q 'Magic.*PE32+' <<<"$headers"; then
     [ $failed -eq 0 ] && echo "PASS"
     exit $failed
 fi
 
+# 32-bit: functions with aligned SSE accesses to the stack (movaps/movapd/movdqa, or packed
+# arithmetic on a stack operand) must realign the stack themselves ("and $0xfffffff0,%esp").
+unaligned=$(awk -F'\t' '/^[0-9a-f]+ <.*>:$/ {sym = $0; next}
+    $2 ~ /and +\$0xff+f0,%esp/ {realigned[sym] = 1}
+    $2 ~ /^(movap[sd]|movdqa|[a-z]+p[sd]|p[a-z]+) .*\((%esp|%ebp)/ && $2 ~ /%xmm/ &&
+        $2 !~ /^mov[uhl]p[sd] / {uses[sym] = $2}
+    END {for (s in uses) if (!(s in realigned)) print s " " uses[s]}' <<<"$disassembly")
+if [ -n "$unaligned" ]; then
+    fail "functions that need a 16-byte aligned stack without aligning it:"
+    echo "$unaligned" | head -n 20
+fi
+sse=$(grep -cE '\s(mulsd|addsd|subsd|divsd)\s' <<<"$disassembly" || true)
+[ "$sse" -gt 0 ] || fail "no SSE2 double arithmetic in the code"
+echo "stack: no function relies on more than 4-byte alignment; $sse SSE2 double operations"
+
 # 32-bit: argument bytes of each export from the kinds in the list (every argument takes 4 bytes
 # on the stack: pointers, 32-bit numbers, and 16-bit ones widened).
-disassembly=$("$objdump" -d --no-show-raw-insn "$dll")
 # "symbol<TAB>instruction" for every return instruction, and the list of code symbols.
 returns=$(awk -F'\t' '/^[0-9a-f]+ <.*>:$/ {sym = $0; sub(/^[0-9a-f]+ </, "", sym);
     sub(/>:$/, "", sym); next} $2 ~ /^ret/ {r = $2; sub(/[ \t]+$/, "", r); print sym "\t" r}' \
     <<<"$disassembly")
-symbols=$(sed -n 's/^[0-9a-f]* <\(.*\)>:$/\1/p' <<<"$disassembly")
 checked=0
 while read -r name _result kinds; do
     count=$(wc -w <<<"$kinds")

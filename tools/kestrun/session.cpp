@@ -1,15 +1,13 @@
 #include "session.h"
 
+#include "invoke.h"
+
 #include <cctype>
 #include <cstdint>
-#include <dlfcn.h>
 
 namespace kestrun_cli {
 
 namespace {
-
-// The most parameters an export can have: the call passes this many pointer-sized words.
-constexpr size_t kMaxArguments = 8;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -18,8 +16,8 @@ bool IsBlank(char c) {
 // Every argument slot of one call; releases whatever the call left in them.
 struct Slots {
     explicit Slots(size_t n)
-        : inStrings(n), bstrs(n, nullptr), numbers(n, 0), arrays(n, nullptr), variants(n),
-          words(kMaxArguments, 0) {}
+        : inStrings(n), bstrs(n, nullptr), numbers(n, 0), arrays(n, nullptr), variants(n), words{} {
+    }
     ~Slots() {
         for (BSTR b : bstrs) {
             SysFreeString(b);
@@ -36,7 +34,7 @@ struct Slots {
     std::vector<intptr_t> numbers;
     std::vector<SAFEARRAY *> arrays;
     std::vector<Variant> variants;
-    std::vector<intptr_t> words; // what each parameter passes, one register or stack slot each
+    intptr_t words[kMaxArguments]; // what each parameter passes, one register or stack slot each
 };
 
 bool IsNumber(Kind kind) {
@@ -121,28 +119,6 @@ bool IsVariable(const Word &word) {
         }
     }
     return true;
-}
-
-Library::~Library() {
-    if (handle_ != nullptr) {
-        dlclose(handle_);
-    }
-}
-
-void *Library::Symbol(const std::string &name, std::string &error) {
-    if (handle_ == nullptr) {
-        handle_ = dlopen(KESTRUN_SONAME, RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) {
-            const char *reason = dlerror();
-            error = reason != nullptr ? reason : "cannot open " KESTRUN_SONAME;
-            return nullptr;
-        }
-    }
-    void *symbol = dlsym(handle_, name.c_str());
-    if (symbol == nullptr) {
-        error = name + " is not available in this build";
-    }
-    return symbol;
 }
 
 bool Session::Fail(int line, const std::string &message) {
@@ -279,9 +255,16 @@ bool Session::Call(const std::vector<Word> &words, const std::string &resultVari
             slots.words[i] = reinterpret_cast<intptr_t>(&slots.numbers[i]);
             break;
         case Kind::Long:
-        case Kind::Integer:
         case Kind::Flag:
             slots.words[i] = isNull ? 0 : static_cast<intptr_t>(value.AsNumber());
+            break;
+        case Kind::Integer:
+            // A 16-bit Integer fills its slot's low half; a caller may leave junk above it.
+            slots.words[i] = isNull ? 0 : static_cast<intptr_t>(value.AsNumber());
+            if (conditions_.integerJunk) {
+                slots.words[i] = static_cast<intptr_t>(
+                    (static_cast<uintptr_t>(slots.words[i]) & 0xFFFFu) | 0x5A5A0000u);
+            }
             break;
         case Kind::StringArray:
         case Kind::VariantArray: {
@@ -299,26 +282,20 @@ bool Session::Call(const std::vector<Word> &words, const std::string &resultVari
         }
     }
 
-    // Every parameter kind is an integer or a pointer, so on x86-64 each travels in one integer
-    // register or stack slot whatever its declared width: the export is called through one
-    // pointer-sized signature per result type, as a by-name caller does.
-    using Words = intptr_t (*)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                               intptr_t);
-    using Real =
-        double (*)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
-    const auto &w = slots.words;
+    const CallOutcome outcome =
+        Invoke(symbol, slots.words, n, info->result == ResultKind::Double, conditions_);
+    if (!outcome.fault.empty()) {
+        return Fail(line, info->name + ": " + outcome.fault);
+    }
     bool succeeded = true;
     Value result;
     if (info->result == ResultKind::Double) {
-        const double value =
-            reinterpret_cast<Real>(symbol)(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
         char text[64];
-        std::snprintf(text, sizeof text, "%.15g", value);
+        std::snprintf(text, sizeof text, "%.15g", outcome.real);
         std::fprintf(out_, "%s\n", text);
         result = Value::Text(text);
     } else {
-        const intptr_t value =
-            reinterpret_cast<Words>(symbol)(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+        const intptr_t value = outcome.word;
         long long number = 0;
         if (info->result == ResultKind::String) {
             BstrPtr owned(reinterpret_cast<BSTR>(value));

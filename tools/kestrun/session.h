@@ -3,6 +3,7 @@
 #pragma once
 
 #include "export_table.h"
+#include "invoke.h"
 #include "values.h"
 
 #include <cstdio>
@@ -29,7 +30,7 @@ std::optional<std::vector<Word>> SplitLine(std::string_view line, std::string &e
 // "$name" with a name of letters, digits and underscores not starting with a digit.
 bool IsVariable(const Word &word);
 
-// libkestrun.so, opened by its soname on first use.
+// The library, opened on first use: libkestrun.so by its soname, Kestrun.dll on Windows.
 class Library {
 public:
     Library() = default;
@@ -51,6 +52,10 @@ public:
     // Print each non-blank session line ("> line") before its output.
     void EchoLines(bool echo) { echo_ = echo; }
 
+    // How the calls are made (32-bit Windows: stack misalignment, x87 control word, junk above
+    // 16-bit arguments).
+    void SetCallConditions(const CallConditions &conditions) { conditions_ = conditions; }
+
     // Runs one line of a session; `number` is its line number for messages. False when the
     // line could not be run or its call reported a failure.
     bool RunLine(std::string_view line, int number);
@@ -66,6 +71,7 @@ private:
     std::FILE *err_;
     bool hex_;
     bool echo_ = false;
+    CallConditions conditions_;
     std::map<std::string, Value> variables_;
     Library library_;
 };

@@ -1,5 +1,7 @@
 #include "values.h"
 
+#include "convert.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -7,52 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iconv.h>
 #include <vector>
 
 namespace kestrun_cli {
 
 namespace {
-
-class Iconv {
-public:
-    Iconv(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (valid()) {
-            iconv_close(cd_);
-        }
-    }
-    Iconv(const Iconv &) = delete;
-    Iconv &operator=(const Iconv &) = delete;
-    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
-
-std::string Convert(const char *to, const char *from, std::string_view in) {
-    Iconv cd(to, from);
-    if (!cd.valid()) {
-        return std::string(in);
-    }
-    std::string out;
-    char buffer[4096];
-    char *src = const_cast<char *>(in.data());
-    size_t srcLeft = in.size();
-    while (srcLeft > 0) {
-        char *dst = buffer;
-        size_t dstLeft = sizeof buffer;
-        const size_t rc = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
-        out.append(buffer, dst);
-        if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-            out.push_back('?'); // not representable: show a placeholder and go on
-            ++src;
-            --srcLeft;
-        }
-    }
-    return out;
-}
 
 std::string WideText(BSTR b) {
     if (b == nullptr) {
@@ -154,7 +115,8 @@ std::string VariantText(const VARIANT *v) {
         return "(null)";
     }
     Variant text;
-    if (FAILED(VariantChangeType(text.get(), v, VARIANT_ALPHABOOL, VT_BSTR))) {
+    if (FAILED(
+            VariantChangeType(text.get(), const_cast<VARIANT *>(v), VARIANT_ALPHABOOL, VT_BSTR))) {
         return "(vt " + std::to_string(V_VT(v)) + ")";
     }
     return WideText(V_BSTR(text.get()));

@@ -31,11 +31,15 @@ class Variant {
 public:
     Variant() { VariantInit(&value_); }
     ~Variant() { VariantClear(&value_); }
-    Variant(const Variant &other) : Variant() { VariantCopy(&value_, &other.value_); }
+    // Windows declares the sources of VariantCopy and VariantChangeType non-const; they are only
+    // read.
+    Variant(const Variant &other) : Variant() {
+        VariantCopy(&value_, const_cast<VARIANT *>(&other.value_));
+    }
     Variant &operator=(const Variant &other) {
         if (this != &other) {
             VariantClear(&value_);
-            VariantCopy(&value_, &other.value_);
+            VariantCopy(&value_, const_cast<VARIANT *>(&other.value_));
         }
         return *this;
     }

@@ -1,6 +1,7 @@
 #include "kestrun/automation/vbscript/variant.h"
 
 #include "kestrun/automation/vbscript/object_proxy.h"
+#include "kestrun/interop/libm.h"
 #include "vbscript/errors.h"
 
 #include <cmath>
@@ -177,7 +178,7 @@ Value fromVariantAt(const VARIANT &v, int depth) {
     case VT_DECIMAL: {
         double d = static_cast<double>(v.decVal.Lo64) +
                    static_cast<double>(v.decVal.Hi32) * 18446744073709551616.0;
-        d /= std::pow(10.0, v.decVal.scale);
+        d /= libm::Pow(10.0, v.decVal.scale);
         return Value::dbl(v.decVal.sign ? -d : d);
     }
     default:

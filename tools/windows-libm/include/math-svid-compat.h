@@ -1,0 +1,1 @@
+/* No SVID compatibility wrappers. */
