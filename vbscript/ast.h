@@ -31,6 +31,8 @@ struct Expr {
     virtual Value *elementRef(Interp &, Value &) { return nullptr; }
     virtual void assign(Interp &in, const Value &v, bool isSet);
     virtual bool isLiteral() const { return false; }
+    // The value as the condition of If, Do and While (Null counts as false).
+    virtual bool truth(Interp &in);
     int line;
 };
 using ExprPtr = std::unique_ptr<Expr>;
@@ -123,6 +125,8 @@ struct BinaryExpr : Expr {
     BinaryExpr(int line, Op op, ExprPtr l, ExprPtr r)
         : Expr(line), op(op), lhs(std::move(l)), rhs(std::move(r)) {}
     Value eval(Interp &in) override;
+    // The operator applied to operands already evaluated.
+    Value apply(Interp &in, const Value &a, const Value &b);
     Op op;
     ExprPtr lhs, rhs;
 };
@@ -328,6 +332,12 @@ struct ParseScope {
     Proc *proc = nullptr;
     ClassDef *cls = nullptr;
 };
+
+// Turns a parsed program into its running form: subtrees whose operands are locals, fields or
+// constants become specialised nodes (integer and floating-point fast paths, direct slot access,
+// calls resolved once per call site) and constant subexpressions are folded. Every specialised
+// node keeps the node it replaces and falls back to it for anything but its fast cases.
+void compileProgram(Interp &in, Program &prog);
 
 // The lowest usable address of the calling thread's stack, or 0 when it cannot be told.
 uintptr_t threadStackLow();

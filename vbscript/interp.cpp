@@ -164,6 +164,10 @@ void Expr::assign(Interp &, const Value &, bool) {
     raise(err::IllegalAssign);
 }
 
+bool Expr::truth(Interp &in) {
+    return truthy(in, eval(in));
+}
+
 // ---------------------------------------------------------------- names
 
 void NameExpr::resolve(Interp &in) {
@@ -492,8 +496,10 @@ Value BinaryExpr::eval(Interp &in) {
         tb = rhs->eval(in);
         pb = &tb;
     }
-    const Value &a = *pa;
-    const Value &b = *pb;
+    return apply(in, *pa, *pb);
+}
+
+Value BinaryExpr::apply(Interp &in, const Value &a, const Value &b) {
     if (isIntLike(a) && isIntLike(b)) {
         int64_t x = a.intValue(), y = b.intValue();
         bool isLong = a.type() == VType::Long || b.type() == VType::Long;
@@ -675,7 +681,7 @@ template <class Body> bool headerRuns(Interp &in, Body &&body) {
 Flow IfStmt::exec(Interp &in) {
     for (size_t i = 0; i < conds.size(); ++i) {
         bool hit = false;
-        if (!headerRuns(in, [&] { hit = truthy(in, conds[i]->eval(in)); }) || hit)
+        if (!headerRuns(in, [&] { hit = conds[i]->truth(in); }) || hit)
             return in.execBlock(blocks[i]);
     }
     return in.execBlock(elseBlock);
@@ -750,7 +756,11 @@ Flow ForStmt::exec(Interp &in) {
                     raise(err::Overflow);
                 break;
             }
-            *counter = fitSum(i, isLong || counter->type() == VType::Long);
+            // The counter is updated in place: no temporary value per step.
+            if (!isLong && counter->type() != VType::Long && i >= INT16_MIN && i <= INT16_MAX)
+                counter->setInteger(static_cast<int16_t>(i));
+            else
+                counter->setLong(static_cast<int32_t>(i));
         }
         return Flow::Normal;
     }
@@ -819,7 +829,7 @@ Flow DoStmt::exec(Interp &in) {
     while (true) {
         in.tick();
         if (cond && !atEnd) {
-            bool c = truthy(in, cond->eval(in));
+            bool c = cond->truth(in);
             if (until ? c : !c)
                 break;
         }
@@ -829,7 +839,7 @@ Flow DoStmt::exec(Interp &in) {
         if (f != Flow::Normal)
             return f;
         if (cond && atEnd) {
-            bool c = truthy(in, cond->eval(in));
+            bool c = cond->truth(in);
             if (until ? c : !c)
                 break;
         }
@@ -1180,6 +1190,7 @@ void Interp::install(std::unique_ptr<Program> prog, bool keep) {
             globalSlot(g, true);
     // Code that defines procedures or classes stays; code run by Execute/ExecuteGlobal that
     // defines nothing goes away once it ran, so that running code in a loop does not pile up.
+    compileProgram(*this, *prog);
     Program *raw = prog.get();
     if (keep || !prog->procs.empty() || !prog->classes.empty())
         programs.push_back(std::move(prog));

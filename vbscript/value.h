@@ -172,6 +172,11 @@ public:
     int32_t intValue() const {
         return type_ == VType::Long ? l_ : type_ == VType::Integer ? i_ : by_;
     }
+    // Stores a number in place; compiled loops keep their counters and sums with these. A value
+    // that holds a reference goes through assignment, which releases it safely.
+    void setInteger(int16_t x) { setNumber(VType::Integer, static_cast<uint16_t>(x)); }
+    void setLong(int32_t x) { setNumber(VType::Long, static_cast<uint32_t>(x)); }
+    void setDouble(double x) { setNumber(VType::Double, bitsOf(x)); }
     // Makes the array uniquely owned so that it can be changed in place.
     ArrayRep *mutableArray();
     // A fixed-size array (from `Dim a(3)`) becomes an ordinary dynamic one: what a copy of it
@@ -211,6 +216,14 @@ private:
         default:
             break;
         }
+    }
+    void setNumber(VType t, uint64_t raw) {
+        if (counted()) {
+            *this = Value(t, raw);
+            return;
+        }
+        type_ = t;
+        raw_ = raw;
     }
     void release(); // the last reference frees the payload
     void unfix();
