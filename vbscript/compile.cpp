@@ -14,6 +14,7 @@
 #include "ops.h"
 
 #include <cmath>
+#include <new>
 #include <typeinfo>
 
 namespace kestrun::vbscript {
@@ -257,29 +258,53 @@ struct FastIndex : Compiled {
     Operand idx;
 };
 
+// Room for a compiled call's argument temporaries, made only for the arguments that need one.
+class ArgSpace {
+public:
+    ArgSpace() = default;
+    ArgSpace(const ArgSpace &) = delete;
+    ArgSpace &operator=(const ArgSpace &) = delete;
+    ~ArgSpace() {
+        while (made_ > 0)
+            temp(--made_)->~Value();
+    }
+    Value *make(Value v) {
+        Value *p = new (raw_ + made_ * sizeof(Value)) Value(std::move(v));
+        ++made_;
+        return p;
+    }
+    Value *ptr[kMaxFastArgs];
+
+private:
+    Value *temp(size_t i) {
+        return std::launder(reinterpret_cast<Value *>(raw_ + i * sizeof(Value)));
+    }
+    alignas(Value) unsigned char raw_[kMaxFastArgs * sizeof(Value)];
+    size_t made_ = 0;
+};
+
 // Arguments of a compiled call: variables by address, everything else through a temporary,
 // as the general call passes them.
 struct ArgList {
     std::vector<Operand> ops;
 
-    void fill(Interp &in, Value *tmp, Value **ptr) const {
+    Args fill(Interp &in, ArgSpace &sp) const {
         for (size_t i = 0; i < ops.size(); ++i) {
             const Operand &o = ops[i];
             switch (o.kind) {
             case Operand::Kind::Slot:
             case Operand::Kind::Field:
-                ptr[i] = o.var(in);
+                sp.ptr[i] = o.var(in);
                 break;
             case Operand::Kind::Const:
-                tmp[i] = o.constant;
-                ptr[i] = &tmp[i];
+                sp.ptr[i] = sp.make(o.constant);
                 break;
             case Operand::Kind::Expr:
-                tmp[i] = o.expr->eval(in);
-                ptr[i] = &tmp[i];
+                sp.ptr[i] = sp.make(o.expr->eval(in));
                 break;
             }
         }
+        return Args(sp.ptr, ops.size());
     }
 };
 
@@ -317,8 +342,7 @@ struct NameCall : Compiled {
         : Compiled(std::move(g)), name(name), args(std::move(args)), forProcs(forProcs) {}
 
     Value eval(Interp &in) override {
-        Value tmp[kMaxFastArgs];
-        Value *ptr[kMaxFastArgs];
+        ArgSpace sp;
         size_t n = args.ops.size();
         switch (name->kind) {
         case NameKind::Proc:
@@ -326,17 +350,15 @@ struct NameCall : Compiled {
             Proc &p = *name->proc;
             if (!forProcs || p.byRef.size() != n)
                 break; // the general call reports a wrong argument count
-            args.fill(in, tmp, ptr);
             return in.callProc(p, name->kind == NameKind::Proc ? nullptr : in.frame->me,
-                               Args(ptr, n));
+                               args.fill(in, sp));
         }
         case NameKind::Builtin:
             if (builtinState == 0)
                 builtinState = plainBuiltin() ? 1 : 2;
             if (builtinState != 1)
                 break;
-            args.fill(in, tmp, ptr);
-            return name->builtin->fn(in, Args(ptr, n));
+            return name->builtin->fn(in, args.fill(in, sp));
         default:
             break;
         }
@@ -371,10 +393,8 @@ struct MethodCall : Compiled {
 
     Value eval(Interp &in) override {
         Value obj = member->target(in);
-        Value tmp[kMaxFastArgs];
-        Value *ptr[kMaxFastArgs];
-        args.fill(in, tmp, ptr);
-        Args a(ptr, args.ops.size());
+        ArgSpace sp;
+        Args a = args.fill(in, sp);
         Object *o = obj.o();
         if (typeid(*o) == typeid(Instance)) {
             auto *inst = static_cast<Instance *>(o);
@@ -401,12 +421,49 @@ struct MethodCall : Compiled {
     const ClassMember *cachedMember = nullptr;
 };
 
+// `x = x op y` for + - * on numbers held in variables or constants: the variable is updated in
+// place. False when the general rules must decide.
+bool accumulate(Op op, Value &x, const Value &y) {
+    if (intLike(x) && intLike(y)) {
+        int64_t a = x.intValue(), b = y.intValue();
+        int64_t r = op == Op::Add ? a + b : op == Op::Sub ? a - b : a * b;
+        bool isLong = x.type() == VType::Long || y.type() == VType::Long;
+        if (!isLong && r >= INT16_MIN && r <= INT16_MAX)
+            x.setInteger(static_cast<int16_t>(r));
+        else if (r >= INT32_MIN && r <= INT32_MAX)
+            x.setLong(static_cast<int32_t>(r));
+        else
+            x.setDouble(static_cast<double>(r));
+        return true;
+    }
+    bool dx = x.type() == VType::Double, dy = y.type() == VType::Double;
+    if ((dx && (dy || intLike(y))) || (dy && intLike(x))) {
+        double a = dx ? x.d() : x.intValue(), b = dy ? y.d() : y.intValue();
+        double r = op == Op::Add ? a + b : op == Op::Sub ? a - b : a * b;
+        if (!std::isfinite(r))
+            return false;
+        x.setDouble(r);
+        return true;
+    }
+    return false;
+}
+
 // `x = value` on a local, the function's result or a field (Let).
 struct FastAssign : Stmt {
     FastAssign(StmtPtr g, AssignStmt *a, Operand target)
-        : Stmt(g->line), generic(std::move(g)), assign(a), target(std::move(target)) {}
+        : Stmt(g->line), generic(std::move(g)), assign(a), target(std::move(target)) {
+        auto *fb = dynamic_cast<FastBinary *>(a->value.get());
+        if (fb && (fb->op == Op::Add || fb->op == Op::Sub || fb->op == Op::Mul) &&
+            fb->a.kind == this->target.kind && fb->a.slot == this->target.slot && fb->b.pure())
+            update = fb;
+    }
 
     Flow exec(Interp &in) override {
+        if (update && (target.kind == Operand::Kind::Slot || in.frame->me)) {
+            // Both operands are variables or constants: nothing is evaluated twice on fallback.
+            if (accumulate(update->op, *target.var(in), *update->b.peek(in)))
+                return Flow::Normal;
+        }
         Value v = assign->value->eval(in);
         if (!v.isObject() && (target.kind == Operand::Kind::Slot || in.frame->me)) {
             Value *var = target.var(in);
@@ -421,6 +478,7 @@ struct FastAssign : Stmt {
     StmtPtr generic;
     AssignStmt *assign;
     Operand target;
+    FastBinary *update = nullptr; // `x = x op y` with y a variable or a constant
 };
 
 // `a(i) = value` on a local array with one subscript held in a variable or a constant.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace kestrun::vbscript {
 
@@ -1074,19 +1075,40 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
         markStack();
     if (depth >= kMaxDepth || here < stackLimit)
         raise(err::OutOfStack);
-    constexpr int kInline = 8;
-    Value storeInline[kInline];
-    Value *ptrInline[kInline];
-    std::unique_ptr<Value[]> storeHeap;
-    std::unique_ptr<Value *[]> ptrHeap;
-    Value *store = storeInline;
-    Value **ptrs = ptrInline;
-    if (p.slots > kInline) {
-        storeHeap = std::make_unique<Value[]>(static_cast<size_t>(p.slots));
-        ptrHeap = std::make_unique<Value *[]>(static_cast<size_t>(p.slots));
-        store = storeHeap.get();
-        ptrs = ptrHeap.get();
-    }
+    // The frame's variables live on the machine stack up to kInline slots, made only for the
+    // slots the procedure has.
+    constexpr int kInline = 16;
+    struct Slots {
+        explicit Slots(int n) : n(n) {
+            if (n > kInline) {
+                heap = std::make_unique<Value[]>(static_cast<size_t>(n));
+                ptrHeap = std::make_unique<Value *[]>(static_cast<size_t>(n));
+                store = heap.get();
+                ptrs = ptrHeap.get();
+                return;
+            }
+            store = std::launder(reinterpret_cast<Value *>(raw));
+            for (int i = 0; i < n; ++i)
+                new (store + i) Value();
+            ptrs = ptrInline;
+        }
+        ~Slots() {
+            if (!heap)
+                for (int i = n; i-- > 0;)
+                    store[i].~Value();
+        }
+        Slots(const Slots &) = delete;
+        Slots &operator=(const Slots &) = delete;
+        int n;
+        alignas(Value) unsigned char raw[kInline * sizeof(Value)];
+        Value *ptrInline[kInline];
+        std::unique_ptr<Value[]> heap;
+        std::unique_ptr<Value *[]> ptrHeap;
+        Value *store;
+        Value **ptrs;
+    } slots(p.slots);
+    Value *store = slots.store;
+    Value **ptrs = slots.ptrs;
     size_t np = args.size();
     for (size_t i = 0; i < np; ++i) {
         if (p.byRef[i] && !isMissing(*args[i])) {
