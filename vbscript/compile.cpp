@@ -116,6 +116,11 @@ bool fastBinary(Op op, const Value &a, const Value &b, Value &out) {
         out = Value::dbl(r);
         return true;
     }
+    if (isCompare(op) && a.isString() && b.isString()) { // binary comparison of texts
+        int c = a.s().compare(b.s());
+        out = Value::boolean(compare(op, c, 0));
+        return true;
+    }
     return false;
 }
 
@@ -126,6 +131,8 @@ int fastCompare(Op op, const Value &a, const Value &b) {
     bool da = a.type() == VType::Double, db = b.type() == VType::Double;
     if ((da && (db || intLike(b))) || (db && intLike(a)))
         return compare(op, da ? a.d() : a.intValue(), db ? b.d() : b.intValue());
+    if (a.isString() && b.isString())
+        return compare(op, a.s().compare(b.s()), 0);
     return -1;
 }
 
@@ -196,12 +203,12 @@ struct FastBinary : Compiled {
         : Compiled(std::move(g)), bin(bin), op(bin->op), a(operandOf(bin->lhs.get())),
           b(operandOf(bin->rhs.get())) {}
 
-    Value eval(Interp &in) override {
-        Value ta, tb;
-        const Value *pa, *pb;
+    // Evaluates the operands in the general node's order: a variable on the left is copied
+    // when the right operand has to be evaluated, which might change it.
+    void operands(Interp &in, Value &ta, Value &tb, const Value *&pa, const Value *&pb) {
         if (a.pure()) {
             pa = a.peek(in);
-            if (!b.pure()) { // the right operand might change the left one's variable
+            if (!b.pure()) {
                 ta = *pa;
                 pa = &ta;
             }
@@ -215,6 +222,12 @@ struct FastBinary : Compiled {
             tb = b.expr->eval(in);
             pb = &tb;
         }
+    }
+
+    Value eval(Interp &in) override {
+        Value ta, tb;
+        const Value *pa, *pb;
+        operands(in, ta, tb, pa, pb);
         Value r;
         if (fastBinary(op, *pa, *pb, r))
             return r;
@@ -222,12 +235,15 @@ struct FastBinary : Compiled {
     }
 
     bool truth(Interp &in) override {
-        if (isCompare(op) && a.pure() && b.pure()) {
-            int c = fastCompare(op, *a.peek(in), *b.peek(in));
-            if (c >= 0)
-                return c != 0;
-        }
-        return truthy(in, eval(in));
+        if (!isCompare(op))
+            return truthy(in, eval(in));
+        Value ta, tb;
+        const Value *pa, *pb;
+        operands(in, ta, tb, pa, pb);
+        int c = fastCompare(op, *pa, *pb);
+        if (c >= 0)
+            return c != 0;
+        return truthy(in, bin->apply(in, *pa, *pb));
     }
 
     BinaryExpr *bin;
