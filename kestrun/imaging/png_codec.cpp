@@ -297,8 +297,8 @@ private:
         const bool last = n == left_;
         unsigned char *p = header_ + 8;
         if (first_) {
-            *p++ = 0x78; // zlib header: deflate, 32 KiB window, no dictionary
-            *p++ = 0x01;
+            *p++ = 0x08; // zlib header: deflate, 256-byte window (stored blocks look back at
+            *p++ = 0x1D; // nothing), no dictionary
             first_ = false;
         }
         *p++ = last ? 1 : 0; // a stored block, the final one last
@@ -330,12 +330,18 @@ private:
     bool ended_ = false;
 };
 
+// The window of libspng's inflation of the checked stream: stored blocks need none, and zlib
+// copies every inflated byte into a 32 KiB window (as much again as the image) but only 256 bytes
+// a call into this one.
+constexpr int kStreamWindowBits = 8;
+
 // A libspng decoder reading the checked stream, with the header read; null when libspng refuses
 // it. Adler-32 and CRCs of that stream are not checked: the data were checked on the way in.
 SpngContext OpenSpng(CheckedPngStream &stream, spng_ihdr &header) {
     SpngContext ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
     if (!ctx || spng_set_png_stream(ctx.get(), &CheckedPngStream::Read, &stream) != 0 ||
         spng_set_crc_action(ctx.get(), SPNG_CRC_USE, SPNG_CRC_USE) != 0 ||
+        spng_set_option(ctx.get(), SPNG_IMG_WINDOW_BITS, kStreamWindowBits) != 0 ||
         spng_set_image_limits(ctx.get(), 0x7FFFFFFF, 0x7FFFFFFF) != 0 ||
         spng_get_ihdr(ctx.get(), &header) != 0) {
         return nullptr;
