@@ -8,7 +8,7 @@
 #
 #   tools/make-windows-zip.sh [--no-build] [-o FOLDER]
 #
-# Builds and tests both DLLs first with tools/build-windows.sh (ZXING_SOURCE is passed on), unless
+# Builds and tests both DLLs first with tools/build-windows.sh, unless
 # --no-build takes the DLLs already in build-windows-i686/ and build-windows-x86_64/. Writes the
 # zip into FOLDER (default: dist/) and prints its path.
 set -euo pipefail
