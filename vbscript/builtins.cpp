@@ -169,9 +169,7 @@ Value fInStrRev(Interp &in, A a) {
     TextOf f = textArg(in, a, 1);
     int32_t start = lngOr(in, a, 2, -1);
     bool text = textCompare(in, a, 3);
-    if (arg(a, 0).isNull())
-        return Value::null();
-    TextOf s = textArg(in, a, 0);
+    TextOf s = textArg(in, a, 0); // Null: error 94 like the other arguments
     if (start == 0 || start < -1)
         raise(err::InvalidCall);
     size_t before = start == -1 ? s.size() : static_cast<size_t>(start);
@@ -215,6 +213,8 @@ Value fSplit(Interp &in, A a) {
     TextOf d = textArgOr(in, a, 1, u" ");
     int32_t count = lngOr(in, a, 2, -1);
     bool text = textCompare(in, a, 3);
+    if (count < -1) // -1: every part
+        raise(err::InvalidCall);
     std::vector<Value> parts;
     if (s.empty() || count == 0)
         return makeArray({});
@@ -243,7 +243,14 @@ const ArrayRep &oneDim(const Value &v) {
     return *v.a();
 }
 Value fJoin(Interp &in, A a) {
-    const ArrayRep &r = oneDim(arg(a, 0));
+    // An object has no list to join (438); an array of more than one dimension is not a list
+    // (13).
+    const Value &list = arg(a, 0);
+    if (list.isObject())
+        raise(err::NoMember);
+    if (list.isArray() && list.a()->dims.size() != 1)
+        raise(err::TypeMismatch);
+    const ArrayRep &r = oneDim(list);
     TextOf d = textArgOr(in, a, 1, u" ");
     std::u16string out;
     for (size_t i = 0; i < r.data.size(); ++i) {
@@ -1407,7 +1414,7 @@ const Constant kIntConstants[] = {
     {u"vblongtime", 3},
     {u"vbmagenta", 0xFF00FF, true},
     {u"vbmonday", 2},
-    {u"vbmsgboxhelpbutton", 16384},
+    {u"vbmsgboxhelpbutton", 16384, true},
     {u"vbmsgboxright", 524288},
     {u"vbmsgboxrtlreading", 1048576},
     {u"vbmsgboxsetforeground", 65536},

@@ -359,9 +359,12 @@ Value CallExpr::eval(Interp &in) {
             int na = static_cast<int>(args.size());
             if (na < b->minArgs || (b->maxArgs >= 0 && na > b->maxArgs))
                 throw named(err::WrongArgs, n->name);
-            // The numeric conversions return types a statement cannot discard.
-            if (statement && conversionOnly(n->lname))
+            // The numeric conversions return types a statement cannot discard; the
+            // conversion runs first, so a bad argument reports its own error.
+            if (statement && conversionOnly(n->lname)) {
+                b->fn(in, buf.args());
                 raise(err::UnsupportedType);
+            }
             if (!statement && n->lname == u"randomize") // a statement, not a function
                 throw named(err::TypeMismatch, n->name);
             return b->fn(in, buf.args());
@@ -739,6 +742,8 @@ Flow ForStmt::exec(Interp &in) {
     if (isIntLike(start) && isIntLike(end) && isIntLike(stepv)) {
         bool isLong = start.type() == VType::Long || stepv.type() == VType::Long;
         int64_t i = start.intValue(), e = end.intValue(), st = stepv.intValue();
+        if (st >= 0 ? i > e : i < e) // runs no time: the counter stays as it was
+            return Flow::Normal;
         *counter = fitSum(i, isLong);
         while (st >= 0 ? i <= e : i >= e) {
             in.tick();
@@ -766,7 +771,11 @@ Flow ForStmt::exec(Interp &in) {
         return Flow::Normal;
     }
     double e = toDouble(in, end), st = toDouble(in, stepv);
-    *counter = start.isString() ? Value::dbl(toDouble(in, start)) : start;
+    Value first = start.isString() ? Value::dbl(toDouble(in, start)) : start;
+    double i0 = toDouble(in, first);
+    if (st >= 0 ? i0 > e : i0 < e) // runs no time: the counter stays as it was
+        return Flow::Normal;
+    *counter = std::move(first);
     while (true) {
         double i = toDouble(in, *counter);
         if (st >= 0 ? i > e : i < e)

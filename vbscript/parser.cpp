@@ -821,7 +821,9 @@ private:
         if (pr->kind == ProcKind::Function || pr->kind == ProcKind::PropGet)
             pr->retSlot = pr->slots++;
         pr->explicitOn = prog_.explicitOn;
-        endStatement();
+        // The body may begin on the header's line without a separator (`Sub S() x = 1 End Sub`).
+        if (cur().kind == Tok::EndStmt)
+            next();
         proc_ = pr.get();
         auto saveFor = forDepth_, saveDo = doDepth_;
         forDepth_ = doDepth_ = 0;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iconv.h>
 #include <memory>
+#include <utility>
 
 namespace kestrun::platform {
 namespace {
@@ -89,6 +90,14 @@ std::unique_ptr<const Cp936Tables> BuildTables() {
             uint16_t &code = tables->encode[unit];
             code = code == 0 ? static_cast<uint16_t>(lead << 8 | trail) : EncodeOne(encoder, unit);
         }
+    }
+    // The two single bytes outside GBK's lead range that the system's code page 936 still maps:
+    // 0x80 is the euro sign and 0xFF a private-use character, so that every byte that is not a
+    // lead byte survives a round trip through UTF-16.
+    for (const auto &[byte, unit] : {std::pair<unsigned, char16_t>{0x80, u'\u20AC'},
+                                     std::pair<unsigned, char16_t>{0xFF, u'\uF8F5'}}) {
+        tables->single[byte - 0x80] = unit;
+        tables->encode[unit] = static_cast<uint16_t>(byte);
     }
     return tables;
 }

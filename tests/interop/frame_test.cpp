@@ -27,6 +27,10 @@ TEST(Conversions, GbkUtf8AndUtf16RoundTrips) {
     EXPECT_EQ(Utf8ToAnsi(std::string_view("ab\0cd", 5)), "ab");
     // The euro sign is byte 80 in code page 936.
     EXPECT_EQ(AnsiToUtf8("\x80"), "\xE2\x82\xAC");
+    // Bytes 80 and FF, outside GBK's lead bytes, survive a round trip as the system's code page
+    // 936 maps them: the euro sign and the private-use U+F8F5.
+    EXPECT_EQ(AnsiToWide("\x80\xFF"), u"\u20AC\uF8F5");
+    EXPECT_EQ(WideToAnsi(u"\u20AC\uF8F5"), "\x80\xFF");
 }
 
 TEST(Conversions, WhatDoesNotFitBecomesOneQuestionMark) {

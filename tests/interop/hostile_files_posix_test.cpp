@@ -48,6 +48,10 @@ TEST(CodePageTables, EveryCharacterConvertsAsIconvConvertsIt) {
             one.size() == 2
                 ? std::u16string(1, static_cast<char16_t>((one[1] & 0xFF) << 8 | (one[0] & 0xFF)))
                 : u"?";
+        if (lead == 0x80) // mapped as the system's code page maps them, whatever iconv says
+            expected = u"\u20AC";
+        if (lead == 0xFF)
+            expected = u"\uF8F5";
         ASSERT_EQ(AnsiToWide(single), expected) << lead;
         if (one.size() == 2) {
             continue;
@@ -61,7 +65,8 @@ TEST(CodePageTables, EveryCharacterConvertsAsIconvConvertsIt) {
                     1, static_cast<char16_t>((ref[1] & 0xFF) << 8 | (ref[0] & 0xFF)));
             } else {
                 // Not a character: "?" for the lead byte, then the trail byte read afresh.
-                want = u"?" + AnsiToWide(std::string(1, static_cast<char>(trail)));
+                want = (lead == 0xFF ? u"\uF8F5" : u"?") +
+                       AnsiToWide(std::string(1, static_cast<char>(trail)));
             }
             ASSERT_EQ(AnsiToWide(pair), want) << lead << " " << trail;
         }
@@ -74,7 +79,12 @@ TEST(CodePageTables, EveryCharacterConvertsAsIconvConvertsIt) {
         const char16_t unit = static_cast<char16_t>(u);
         const std::string ref = IconvOne(
             "CP936", "UTF-16LE", std::string_view(reinterpret_cast<const char *>(&unit), 2));
-        ASSERT_EQ(WideToAnsi(std::u16string(1, unit)), ref.empty() ? "?" : ref) << u;
+        std::string want = ref.empty() ? "?" : ref;
+        if (u == 0x20AC)
+            want = "\x80";
+        if (u == 0xF8F5)
+            want = "\xFF";
+        ASSERT_EQ(WideToAnsi(std::u16string(1, unit)), want) << u;
     }
 }
 
