@@ -1,32 +1,57 @@
 // ScanQRImage on large PNG files (8000 x 8000, grey and colour, a QR code in the middle) as a host
 // calls it: file name in a BSTR variable, error text out, result BSTR freed. The peer decodes the
 // same file with libpng's simplified reader straight to grey and runs the same ZXing call on it.
+//
+// ImageToBMP of a 4000 x 3000 JPEG and ImageToJPG of a 4000 x 3000 24-bit bitmap (quality 75),
+// beside the inner conversion functions and libjpeg-turbo's djpeg -bmp and cjpeg on the same
+// files (their CPU time as child processes; skipped when libjpeg-turbo-progs is not installed).
+// The outputs are checked first: the JPEG equal to cjpeg's, the bitmap's pixels equal to djpeg's.
 #include "common/ratio_table.h"
 #include "kestrun.h"
 #include "kestrun/imaging/barcode_decoder.h"
+#include "kestrun/imaging/convert.h"
 #include "kestrun/imaging/image_codecs.h"
 
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <qrencode.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
 constexpr uint32_t kSide = 8000;
 constexpr char kContent[] = "https://example.com/large-scan?id=20260101";
 
+constexpr uint32_t kPhotoWidth = 4000;
+constexpr uint32_t kPhotoHeight = 3000;
+constexpr int kJpegQuality = 75;
+
 struct Files {
     std::string grey;
     std::string colour;
+    std::string photoJpeg; // 4000 x 3000 colour JPEG
+    std::string photoBmp;  // the same picture as a 24-bit bitmap
+    std::string outBmp;
+    std::string outJpeg;
+    std::string peerBmp;
+    std::string peerJpeg;
+    bool peersInstalled = false;
 };
 Files *files = nullptr;
 
@@ -73,6 +98,157 @@ bool WriteQrPng(const std::string &path, bool colour) {
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A photograph-like picture: smooth gradients, edges and some grain.
+kestrun::imaging::Raster Photo() {
+    kestrun::imaging::Raster r{kPhotoWidth, kPhotoHeight, {}, 3};
+    r.rgba.resize(size_t{kPhotoWidth} * kPhotoHeight * 4);
+    uint32_t seed = 2026;
+    for (uint32_t y = 0; y < kPhotoHeight; ++y) {
+        for (uint32_t x = 0; x < kPhotoWidth; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = static_cast<int>(seed >> 28) - 8;
+            uint8_t *p = &r.rgba[(size_t{y} * kPhotoWidth + x) * 4];
+            const bool disc = (x - 2000) * (x - 2000) + (y - 1500) * (y - 1500) < 900u * 900u;
+            p[0] = static_cast<uint8_t>(std::clamp<int>(x * 255 / kPhotoWidth + grain, 0, 255));
+            p[1] = static_cast<uint8_t>(std::clamp<int>(disc ? 180 + grain : y / 12, 0, 255));
+            p[2] = static_cast<uint8_t>(((x / 40 + y / 40) % 2 ? 200 : 60) + grain);
+            p[3] = 255;
+        }
+    }
+    return r;
+}
+
+// CPU seconds (user + system) of `program args...`, run as a child process.
+double ChildCpuSeconds(const std::vector<std::string> &args) {
+    std::vector<std::string> copies = args;
+    std::vector<char *> argv;
+    for (std::string &a : copies) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    const auto seconds = [](const timeval &t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
+           seconds(before.ru_stime);
+}
+
+std::vector<std::string> DjpegArgs() {
+    return {"/usr/bin/djpeg", "-bmp", "-outfile", files->peerBmp, files->photoJpeg};
+}
+std::vector<std::string> CjpegArgs() {
+    return {"/usr/bin/cjpeg", "-quality",      std::to_string(kJpegQuality),
+            "-outfile",       files->peerJpeg, files->photoBmp};
+}
+
+void PeerProcess(benchmark::State &state, const std::vector<std::string> &args) {
+    if (!files->peersInstalled) {
+        state.SkipWithError("libjpeg-turbo-progs (djpeg, cjpeg) is not installed");
+        return;
+    }
+    for (auto _ : state) {
+        const double seconds = ChildCpuSeconds(args);
+        if (seconds < 0) {
+            state.SkipWithError("the peer failed");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
+void BM_ImageToBmp_Export(benchmark::State &state) {
+    BSTR source =
+        SysAllocStringByteLen(files->photoJpeg.data(), static_cast<UINT>(files->photoJpeg.size()));
+    BSTR target =
+        SysAllocStringByteLen(files->outBmp.data(), static_cast<UINT>(files->outBmp.size()));
+    for (auto _ : state) {
+        BSTR result = ImageToBMP(&source, &target);
+        if (std::string(reinterpret_cast<const char *>(result)) != "OK") {
+            state.SkipWithError("ImageToBMP failed");
+        }
+        SysFreeString(result);
+    }
+    SysFreeString(source);
+    SysFreeString(target);
+}
+void BM_ImageToBmp_Inner(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(kestrun::imaging::ConvertToBmp(files->photoJpeg, files->outBmp));
+    }
+}
+void BM_ImageToBmp_Djpeg(benchmark::State &state) {
+    PeerProcess(state, DjpegArgs());
+}
+
+void BM_ImageToJpg_Export(benchmark::State &state) {
+    BSTR source =
+        SysAllocStringByteLen(files->photoBmp.data(), static_cast<UINT>(files->photoBmp.size()));
+    BSTR target =
+        SysAllocStringByteLen(files->outJpeg.data(), static_cast<UINT>(files->outJpeg.size()));
+    for (auto _ : state) {
+        BSTR result = ImageToJPG(&source, &target, kJpegQuality);
+        if (std::string(reinterpret_cast<const char *>(result)) != "OK") {
+            state.SkipWithError("ImageToJPG failed");
+        }
+        SysFreeString(result);
+    }
+    SysFreeString(source);
+    SysFreeString(target);
+}
+void BM_ImageToJpg_Inner(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            kestrun::imaging::ConvertToJpeg(files->photoBmp, files->outJpeg, kJpegQuality));
+    }
+}
+void BM_ImageToJpg_Cjpeg(benchmark::State &state) {
+    PeerProcess(state, CjpegArgs());
+}
+
+// Writes the two photo files and checks that ours and the peers' outputs agree.
+bool PreparePhotos(Files &f) {
+    const auto photo = Photo();
+    const auto jpeg = kestrun::imaging::EncodeJpeg(photo, 90);
+    if (!jpeg) {
+        return false;
+    }
+    std::ofstream(f.photoJpeg, std::ios::binary).write(jpeg->data(), std::streamsize(jpeg->size()));
+    std::string bmp = kestrun::imaging::EncodeBmp24(photo);
+    bmp.replace(38, 8, 8, '\0'); // no resolution: cjpeg then writes the same JFIF header as ours
+    std::ofstream(f.photoBmp, std::ios::binary).write(bmp.data(), std::streamsize(bmp.size()));
+    f.peersInstalled = access("/usr/bin/djpeg", X_OK) == 0 && access("/usr/bin/cjpeg", X_OK) == 0;
+    if (!f.peersInstalled) {
+        std::printf("djpeg/cjpeg not installed: the peer rows are skipped\n");
+        return true;
+    }
+    files = &f;
+    if (kestrun::imaging::ConvertToBmp(f.photoJpeg, f.outBmp) != "OK" ||
+        kestrun::imaging::ConvertToJpeg(f.photoBmp, f.outJpeg, kJpegQuality) != "OK" ||
+        ChildCpuSeconds(DjpegArgs()) < 0 || ChildCpuSeconds(CjpegArgs()) < 0) {
+        return false;
+    }
+    const std::string ourBmp = ReadFile(f.outBmp);
+    const std::string peerBmp = ReadFile(f.peerBmp);
+    std::printf("ImageToJPG output %s cjpeg's; ImageToBMP pixels %s djpeg -bmp's\n",
+                ReadFile(f.outJpeg) == ReadFile(f.peerJpeg) ? "equals" : "DIFFERS FROM",
+                ourBmp.size() == peerBmp.size() &&
+                        ourBmp.compare(54, std::string::npos, peerBmp, 54, std::string::npos) == 0
+                    ? "equal"
+                    : "DIFFER FROM");
+    return true;
 }
 
 void ScanExport(benchmark::State &state, const std::string &path) {
@@ -162,6 +338,12 @@ BENCHMARK(BM_DecodeGrey_Ours)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DecodeGrey_Libpng)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DecodeColour_Ours)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DecodeColour_Libpng)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ImageToBmp_Export)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ImageToBmp_Inner)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ImageToBmp_Djpeg)->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
+BENCHMARK(BM_ImageToJpg_Export)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ImageToJpg_Inner)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ImageToJpg_Cjpeg)->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
 
 } // namespace
 
@@ -175,8 +357,10 @@ int main(int argc, char **argv) {
         std::perror("mkdtemp");
         return 1;
     }
-    Files made{std::string(dir) + "/grey.png", std::string(dir) + "/colour.png"};
-    if (!WriteQrPng(made.grey, false) || !WriteQrPng(made.colour, true)) {
+    const std::string base(dir);
+    Files made{base + "/grey.png", base + "/colour.png", base + "/photo.jpg", base + "/photo.bmp",
+               base + "/out.bmp",  base + "/out.jpg",    base + "/peer.bmp",  base + "/peer.jpg"};
+    if (!WriteQrPng(made.grey, false) || !WriteQrPng(made.colour, true) || !PreparePhotos(made)) {
         std::fprintf(stderr, "could not write the test images\n");
         return 1;
     }
@@ -184,8 +368,10 @@ int main(int argc, char **argv) {
     bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    std::remove(made.grey.c_str());
-    std::remove(made.colour.c_str());
+    for (const std::string *path : {&made.grey, &made.colour, &made.photoJpeg, &made.photoBmp,
+                                    &made.outBmp, &made.outJpeg, &made.peerBmp, &made.peerJpeg}) {
+        std::remove(path->c_str());
+    }
     rmdir(dir);
 
     using bench::Goal;
@@ -198,6 +384,10 @@ int main(int argc, char **argv) {
                                      "BM_DecodeGrey_Libpng", Goal::TimeAtMost, 1.3},
                                     {"PNG to luminance, RGB", "BM_DecodeColour_Ours",
                                      "BM_DecodeColour_Libpng", Goal::TimeAtMost, 1.3},
+                                    {"ImageToBMP 4000x3000 JPEG", "BM_ImageToBmp_Export",
+                                     "BM_ImageToBmp_Djpeg", Goal::SpeedAtLeast, 0.9},
+                                    {"ImageToJPG 4000x3000 BMP q75", "BM_ImageToJpg_Export",
+                                     "BM_ImageToJpg_Cjpeg", Goal::SpeedAtLeast, 0.9},
                                 });
     return 0;
 }

@@ -169,39 +169,87 @@ uint64_t Stride(const Header &h) {
     return (uint64_t(h.width) * h.bitsPerPixel + 31) / 32 * 4;
 }
 
+void PutColour(uint8_t *dst, Colour c) {
+    dst[0] = c.r;
+    dst[1] = c.g;
+    dst[2] = c.b;
+    dst[3] = 255;
+}
+
+// One row of palette indices of `bits` bits each (1, 4 or 8), the leftmost in the high bits.
+void PaletteRow(const uint8_t *src, uint64_t width, unsigned bits,
+                const std::vector<Colour> &palette, uint8_t *dst) {
+    const unsigned perByte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (uint64_t x = 0; x < width; ++x) {
+        const unsigned shift = bits * (perByte - 1 - unsigned(x % perByte));
+        PutColour(dst + 4 * x, palette[(src[x / perByte] >> shift) & mask]);
+    }
+}
+
+void Bgr24Row(const uint8_t *src, uint64_t width, uint8_t *dst) {
+    for (uint64_t x = 0; x < width; ++x, src += 3, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = 255;
+    }
+}
+
+// 32-bit pixels with the usual layout (blue, green, red, unused): the channels are bytes.
+void Bgrx32Row(const uint8_t *src, uint64_t width, uint8_t *dst) {
+    for (uint64_t x = 0; x < width; ++x, src += 4, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = 255;
+    }
+}
+
+void BitFieldRow(const uint8_t *src, uint64_t width, unsigned bits, const Channel &red,
+                 const Channel &green, const Channel &blue, uint8_t *dst) {
+    for (uint64_t x = 0; x < width; ++x) {
+        const uint32_t v = bits == 16 ? uint32_t(src[2 * x]) | (uint32_t(src[2 * x + 1]) << 8)
+                                      : uint32_t(src[4 * x]) | (uint32_t(src[4 * x + 1]) << 8) |
+                                            (uint32_t(src[4 * x + 2]) << 16) |
+                                            (uint32_t(src[4 * x + 3]) << 24);
+        PutColour(dst + 4 * x, Colour{red.Extract(v), green.Extract(v), blue.Extract(v)});
+    }
+}
+
+bool StandardMasks(const Header &h) {
+    return h.masks[0] == 0x00FF0000 && h.masks[1] == 0x0000FF00 && h.masks[2] == 0x000000FF;
+}
+
+// The pixel data of an uncompressed bitmap, converted a whole row at a time.
 void DecodeUncompressed(std::string_view pixels, const Header &h, Raster &out) {
     const uint64_t stride = Stride(h);
+    const uint64_t width = uint64_t(h.width);
     const Channel red(h.masks[0]);
     const Channel green(h.masks[1]);
     const Channel blue(h.masks[2]);
+    const bool plain32 = h.bitsPerPixel == 32 && StandardMasks(h);
     const auto *base = reinterpret_cast<const uint8_t *>(pixels.data());
     for (uint64_t row = 0; row < uint64_t(h.height); ++row) {
         const uint8_t *src = base + row * stride;
         const uint64_t y = h.topDown ? row : uint64_t(h.height) - 1 - row;
-        for (uint64_t x = 0; x < uint64_t(h.width); ++x) {
-            switch (h.bitsPerPixel) {
-            case 1:
-                PutPixel(out, x, y, h.palette[(src[x / 8] >> (7 - x % 8)) & 1]);
-                break;
-            case 4:
-                PutPixel(out, x, y, h.palette[(src[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15]);
-                break;
-            case 8:
-                PutPixel(out, x, y, h.palette[src[x]]);
-                break;
-            case 24:
-                PutPixel(out, x, y, Colour{src[3 * x + 2], src[3 * x + 1], src[3 * x]});
-                break;
-            default: {
-                const uint32_t v = h.bitsPerPixel == 16
-                                       ? uint32_t(src[2 * x]) | (uint32_t(src[2 * x + 1]) << 8)
-                                       : uint32_t(src[4 * x]) | (uint32_t(src[4 * x + 1]) << 8) |
-                                             (uint32_t(src[4 * x + 2]) << 16) |
-                                             (uint32_t(src[4 * x + 3]) << 24);
-                PutPixel(out, x, y, Colour{red.Extract(v), green.Extract(v), blue.Extract(v)});
-                break;
+        uint8_t *dst = out.rgba.data() + y * width * 4;
+        switch (h.bitsPerPixel) {
+        case 1:
+        case 4:
+        case 8:
+            PaletteRow(src, width, h.bitsPerPixel, h.palette, dst);
+            break;
+        case 24:
+            Bgr24Row(src, width, dst);
+            break;
+        default:
+            if (plain32) {
+                Bgrx32Row(src, width, dst);
+            } else {
+                BitFieldRow(src, width, h.bitsPerPixel, red, green, blue, dst);
             }
-            }
+            break;
         }
     }
 }
@@ -281,10 +329,10 @@ std::optional<Raster> DecodeBmp(std::string_view file, uint64_t maxPixels) {
     out.height = static_cast<uint32_t>(header->height);
     out.components = 3;
     out.rgba.resize(uint64_t{out.width} * out.height * 4);
-    for (size_t i = 3; i < out.rgba.size(); i += 4) {
-        out.rgba[i] = 255; // opaque black until the pixels are drawn
-    }
     if (runLengths) {
+        for (size_t i = 3; i < out.rgba.size(); i += 4) {
+            out.rgba[i] = 255; // opaque black until the runs draw the pixels
+        }
         DecodeRle(pixels, *header, out);
     } else {
         DecodeUncompressed(pixels, *header, out);
@@ -292,19 +340,20 @@ std::optional<Raster> DecodeBmp(std::string_view file, uint64_t maxPixels) {
     return out;
 }
 
-std::string EncodeBmp24(const Raster &image) {
-    const uint64_t stride = (uint64_t{image.width} * 3 + 3) / 4 * 4;
-    const uint64_t pixelBytes = stride * image.height;
-    std::string out;
-    out.reserve(54 + pixelBytes);
+uint64_t Bmp24Stride(uint32_t width) {
+    return (uint64_t{width} * 3 + 3) / 4 * 4;
+}
+
+void AppendBmp24Header(std::string &out, uint32_t width, uint32_t height) {
+    const uint64_t pixelBytes = Bmp24Stride(width) * height;
     out += "BM";
-    le::PutU32(out, static_cast<uint32_t>(54 + pixelBytes));
-    le::PutU32(out, 0);  // reserved
-    le::PutU32(out, 54); // pixel data offset
+    le::PutU32(out, static_cast<uint32_t>(kBmp24HeaderSize + pixelBytes));
+    le::PutU32(out, 0);                // reserved
+    le::PutU32(out, kBmp24HeaderSize); // pixel data offset
     le::PutU32(out, kInfoHeaderSize);
-    le::PutI32(out, static_cast<int32_t>(image.width));
-    le::PutI32(out, static_cast<int32_t>(image.height)); // positive: bottom row first
-    le::PutU16(out, 1);                                  // planes
+    le::PutI32(out, static_cast<int32_t>(width));
+    le::PutI32(out, static_cast<int32_t>(height)); // positive: bottom row first
+    le::PutU16(out, 1);                            // planes
     le::PutU16(out, 24);
     le::PutU32(out, kRgb);
     le::PutU32(out, static_cast<uint32_t>(pixelBytes));
@@ -312,17 +361,57 @@ std::string EncodeBmp24(const Raster &image) {
     le::PutU32(out, 3780);
     le::PutU32(out, 0); // colours used
     le::PutU32(out, 0); // important colours
-    const size_t padding = stride - uint64_t{image.width} * 3;
-    for (uint64_t row = image.height; row-- > 0;) {
-        const uint8_t *src = image.rgba.data() + row * image.width * 4;
-        for (uint32_t x = 0; x < image.width; ++x) {
-            out.push_back(static_cast<char>(src[4 * x + 2]));
-            out.push_back(static_cast<char>(src[4 * x + 1]));
-            out.push_back(static_cast<char>(src[4 * x]));
+}
+
+std::string EncodeBmp24(const Raster &image) {
+    const uint64_t stride = Bmp24Stride(image.width);
+    std::string out;
+    AppendBmp24Header(out, image.width, image.height);
+    // Sized once (the row padding stays zero), then every row converted in place.
+    out.resize(kBmp24HeaderSize + stride * image.height);
+    auto *base = reinterpret_cast<uint8_t *>(out.data()) + kBmp24HeaderSize;
+    for (uint64_t row = 0; row < image.height; ++row) {
+        const uint8_t *src = image.rgba.data() + (image.height - 1 - row) * image.width * 4;
+        uint8_t *dst = base + row * stride;
+        for (uint32_t x = 0; x < image.width; ++x, src += 4, dst += 3) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
         }
-        out.append(padding, '\0');
     }
     return out;
+}
+
+std::optional<BmpRows> DirectBmpRows(std::string_view file, uint64_t maxPixels) {
+    const auto header = ReadHeader(file);
+    if (!header ||
+        !DimensionsAllowed(uint64_t(header->width), uint64_t(header->height), maxPixels)) {
+        return std::nullopt;
+    }
+    const bool bgr = header->compression == kRgb && header->bitsPerPixel == 24;
+    const bool bgrx = header->bitsPerPixel == 32 && StandardMasks(*header) &&
+                      (header->compression == kRgb || header->compression == kBitFields ||
+                       header->compression == kAlphaBitFields);
+    if (!bgr && !bgrx) {
+        return std::nullopt;
+    }
+    const uint32_t offset = le::U32(file, 10);
+    if (offset >= file.size()) {
+        return std::nullopt;
+    }
+    const std::string_view pixels = file.substr(offset);
+    const uint64_t stride = Stride(*header);
+    if (pixels.size() / stride < uint64_t(header->height)) {
+        return std::nullopt;
+    }
+    BmpRows rows;
+    rows.width = static_cast<uint32_t>(header->width);
+    rows.height = static_cast<uint32_t>(header->height);
+    rows.bytesPerPixel = bgr ? 3 : 4;
+    rows.stride = stride;
+    rows.topDown = header->topDown;
+    rows.pixels = reinterpret_cast<const uint8_t *>(pixels.data());
+    return rows;
 }
 
 } // namespace kestrun::imaging

@@ -5,16 +5,33 @@
 #include "kestrun/imaging/raster.h"
 
 #include <new>
+#include <optional>
 
 namespace kestrun::imaging::gdiplus {
 
+// A bitmap made from a file. It keeps the file's bytes, so that the encoders can take the
+// shortest way from them (a JPEG decoded straight into bitmap rows, bitmap rows compressed in
+// place), and decodes them to RGBA only when an encoder needs the pixels.
 class Image {
 public:
-    explicit Image(Raster raster) : raster_(std::move(raster)) {}
-    const Raster &Pixels() const { return raster_; }
+    Image(std::string content, ImageFormat format)
+        : content_(std::move(content)), format_(format) {}
+
+    std::string_view Content() const { return content_; }
+    ImageFormat Format() const { return format_; }
+
+    // The decoded pixels; null when the file does not decode.
+    const Raster *Pixels() const {
+        if (!decoded_) {
+            decoded_ = DecodeImage(content_);
+        }
+        return *decoded_ ? &**decoded_ : nullptr;
+    }
 
 private:
-    Raster raster_;
+    std::string content_;
+    ImageFormat format_;
+    mutable std::optional<std::optional<Raster>> decoded_;
 };
 
 void ImageDisposer::operator()(Image *image) const {
@@ -51,11 +68,17 @@ Status CreateBitmapFromFile(std::u16string_view path, ImagePtr &bitmap) {
         return Status::UnknownImageFormat;
     }
     try {
-        auto raster = DecodeImage(*content);
-        if (!raster) {
+        const ImageFormat format = SniffFormat(*content);
+        auto image = std::make_unique<Image>(std::move(*content), format);
+        // A JPEG, or a bitmap whose rows can be read in place, is decoded by the encoder that
+        // reads it (a JPEG that does not decode then fails the save); other files are decoded
+        // now.
+        const bool deferred = format == ImageFormat::Jpeg ||
+                              (format == ImageFormat::Bmp && DirectBmpRows(image->Content()));
+        if (!deferred && image->Pixels() == nullptr) {
             return Status::InvalidParameter;
         }
-        bitmap.reset(new Image(std::move(*raster)));
+        bitmap.reset(image.release());
     } catch (const std::bad_alloc &) {
         return Status::OutOfMemory;
     }
@@ -77,11 +100,30 @@ Status SaveImageToFile(const Image *image, std::u16string_view path, const Clsid
     std::string encoded;
     try {
         if (encoder == kBmpEncoder) {
-            encoded = EncodeBmp24(image->Pixels());
+            if (image->Format() == ImageFormat::Jpeg) {
+                auto bmp = DecodeJpegToBmp24(image->Content());
+                if (!bmp) {
+                    return Status::InvalidParameter;
+                }
+                encoded = std::move(*bmp);
+            } else if (const Raster *pixels = image->Pixels()) {
+                encoded = EncodeBmp24(*pixels);
+            } else {
+                return Status::InvalidParameter;
+            }
         } else if (encoder == kJpegEncoder) {
             const int quality = parameters != nullptr && parameters->quality ? *parameters->quality
                                                                              : kDefaultJpegQuality;
-            auto jpeg = EncodeJpeg(image->Pixels(), quality);
+            std::optional<std::string> jpeg;
+            const auto rows = image->Format() == ImageFormat::Bmp ? DirectBmpRows(image->Content())
+                                                                  : std::nullopt;
+            if (rows) {
+                jpeg = EncodeJpegFromBmpRows(*rows, quality);
+            } else if (const Raster *pixels = image->Pixels()) {
+                jpeg = EncodeJpeg(*pixels, quality);
+            } else {
+                return Status::InvalidParameter;
+            }
             if (!jpeg) {
                 return Status::GenericError;
             }

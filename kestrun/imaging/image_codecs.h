@@ -50,11 +50,41 @@ std::optional<Raster> DecodeJpeg(std::string_view file, uint64_t maxPixels = kMa
 // Baseline JPEG of the colour channels (alpha is dropped) at `quality`, clamped to 0..100.
 std::optional<std::string> EncodeJpeg(const Raster &image, int quality);
 
+// The bytes of EncodeBmp24(*DecodeJpeg(file, maxPixels)) without the RGBA image in between: the
+// decoder writes blue, green, red straight into the bitmap's rows. nullopt when DecodeJpeg fails.
+std::optional<std::string> DecodeJpegToBmp24(std::string_view file,
+                                             uint64_t maxPixels = kMaxPixels);
+
 // Windows bitmaps: core and info headers (up to version 5), 1/4/8-bit palettes, RLE4, RLE8,
 // 16 and 32 bits with or without bit fields, 24 bits; bottom-up and top-down rows.
 std::optional<Raster> DecodeBmp(std::string_view file, uint64_t maxPixels = kMaxPixels);
 // An uncompressed 24-bit bottom-up bitmap of the colour channels (alpha is dropped).
 std::string EncodeBmp24(const Raster &image);
+
+// The 24-bit bitmap's layout: a 54-byte header, then rows of `Bmp24Stride` bytes (zero padding
+// after the pixels), bottom row first.
+inline constexpr uint32_t kBmp24HeaderSize = 54;
+uint64_t Bmp24Stride(uint32_t width);
+void AppendBmp24Header(std::string &out, uint32_t width, uint32_t height);
+
+// The rows of a bitmap whose pixels are stored as blue, green, red bytes (24 bits, or 32 bits
+// with an unused fourth byte), uncompressed, as they lie in the file.
+struct BmpRows {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int bytesPerPixel = 3; // 3 or 4
+    uint64_t stride = 0;
+    bool topDown = false;
+    const uint8_t *pixels = nullptr; // the first stored row, inside the file's bytes
+
+    const uint8_t *Row(uint32_t y) const { // y counted from the top
+        return pixels + (topDown ? y : height - 1 - y) * stride;
+    }
+};
+// Such a bitmap's rows, when DecodeBmp would read the file; nullopt for every other file.
+std::optional<BmpRows> DirectBmpRows(std::string_view file, uint64_t maxPixels = kMaxPixels);
+// The bytes of EncodeJpeg(*DecodeBmp(file), quality) for such a file, the rows read in place.
+std::optional<std::string> EncodeJpegFromBmpRows(const BmpRows &rows, int quality);
 
 // The first frame of a GIF through giflib, placed on its logical screen (uncovered and
 // transparent pixels are transparent black).

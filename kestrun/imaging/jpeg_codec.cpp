@@ -145,8 +145,22 @@ bool Decompress(std::string_view file, uint64_t maxPixels, Raster &out,
     return true;
 }
 
+// Where the compressor takes its rows from: `rowAt(y)` gives row y from the top in the layout
+// `colourSpace` with `components` bytes a pixel.
+struct RowSource {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int components = 4;
+    J_COLOR_SPACE colourSpace = JCS_EXT_RGBX;
+    const uint8_t *(*rowAt)(const void *context, uint32_t y) = nullptr;
+    const void *context = nullptr;
+};
+
+// Rows handed to libjpeg per call: its compressor consumes them a block row at a time.
+constexpr uint32_t kRowsPerCall = 16;
+
 // Drives the compressor; `buffer`/`size` receive libjpeg's malloc'ed output.
-bool Compress(const Raster &image, int quality, unsigned char *&buffer, unsigned long &size) {
+bool Compress(const RowSource &source, int quality, unsigned char *&buffer, unsigned long &size) {
     jpeg_compress_struct cinfo;
     ErrorManager errors;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -157,27 +171,124 @@ bool Compress(const Raster &image, int quality, unsigned char *&buffer, unsigned
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = image.width;
-    cinfo.image_height = image.height;
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_RGBX;
+    cinfo.image_width = source.width;
+    cinfo.image_height = source.height;
+    cinfo.input_components = source.components;
+    cinfo.in_color_space = source.colourSpace;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
+    JSAMPROW rows[kRowsPerCall];
     while (cinfo.next_scanline < cinfo.image_height) {
-        // libjpeg takes non-const rows but only reads them.
-        auto *row = const_cast<uint8_t *>(image.rgba.data()) +
-                    uint64_t{cinfo.next_scanline} * image.width * 4;
-        jpeg_write_scanlines(&cinfo, &row, 1);
+        const uint32_t first = cinfo.next_scanline;
+        const uint32_t count = std::min(kRowsPerCall, cinfo.image_height - first);
+        for (uint32_t i = 0; i < count; ++i) {
+            // libjpeg takes non-const rows but only reads them.
+            rows[i] = const_cast<uint8_t *>(source.rowAt(source.context, first + i));
+        }
+        jpeg_write_scanlines(&cinfo, rows, count);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     return true;
 }
 
+// Drives the decompressor over `file` straight into the rows of a 24-bit bitmap in `bmp` (sized
+// and zeroed here, header included); `scratch` takes CMYK rows.
+bool DecompressToBmp(std::string_view file, uint64_t maxPixels, std::string &bmp,
+                     std::vector<uint8_t> &scratch) {
+    jpeg_decompress_struct cinfo;
+    ErrorManager errors;
+    jpeg_progress_mgr progress;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), errors);
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kMaxJpegWorkingMemory;
+    progress.progress_monitor = LimitScans;
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(file.data()),
+                 static_cast<unsigned long>(file.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
+        !DimensionsAllowed(cinfo.image_width, cinfo.image_height, maxPixels)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    const int components = cinfo.num_components;
+    if (components == 1 || components == 3) {
+        // Grey is widened to three equal channels by libjpeg itself.
+        cinfo.out_color_space = JCS_EXT_BGR;
+    } else if (components == 4) {
+        cinfo.out_color_space = JCS_CMYK;
+    } else {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_start_decompress(&cinfo);
+    const uint32_t width = cinfo.output_width;
+    const uint32_t height = cinfo.output_height;
+    const bool adobeInverted = cinfo.saw_Adobe_marker != 0;
+    const uint64_t stride = Bmp24Stride(width);
+    try {
+        bmp.clear();
+        AppendBmp24Header(bmp, width, height);
+        // Rows the data never reach, and the padding, stay zero (black).
+        bmp.resize(kBmp24HeaderSize + stride * height);
+        if (components == 4) {
+            scratch.resize(uint64_t{width} * 4);
+        }
+    } catch (...) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    auto *base = reinterpret_cast<uint8_t *>(bmp.data()) + kBmp24HeaderSize;
+    while (cinfo.output_scanline < height) {
+        const uint32_t y = cinfo.output_scanline;
+        uint8_t *row = base + uint64_t{height - 1 - y} * stride;
+        JSAMPROW target = components == 4 ? scratch.data() : row;
+        if (jpeg_read_scanlines(&cinfo, &target, 1) != 1) {
+            break; // nothing more to read: the rest of the image stays black
+        }
+        if (components == 4) {
+            for (uint32_t x = 0; x < width; ++x) {
+                unsigned c = scratch[4 * x];
+                unsigned m = scratch[4 * x + 1];
+                unsigned yl = scratch[4 * x + 2];
+                unsigned k = scratch[4 * x + 3];
+                if (!adobeInverted) {
+                    c = 255 - c;
+                    m = 255 - m;
+                    yl = 255 - yl;
+                    k = 255 - k;
+                }
+                row[3 * x] = Mul255(yl, k);
+                row[3 * x + 1] = Mul255(m, k);
+                row[3 * x + 2] = Mul255(c, k);
+            }
+        }
+    }
+    jpeg_abort_decompress(&cinfo); // a truncated or partly read file: no error, no more input
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
 struct FreeDeleter {
     void operator()(unsigned char *p) const { std::free(p); }
 };
+
+std::optional<std::string> CompressToString(const RowSource &source, int quality) {
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    const bool ok = Compress(source, std::clamp(quality, 0, 100), buffer, size);
+    const std::unique_ptr<unsigned char, FreeDeleter> owned(buffer);
+    if (!ok || owned == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(reinterpret_cast<const char *>(owned.get()), size);
+}
 
 } // namespace
 
@@ -196,14 +307,43 @@ std::optional<std::string> EncodeJpeg(const Raster &image, int quality) {
         image.rgba.size() != uint64_t{image.width} * image.height * 4) {
         return std::nullopt;
     }
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
-    const bool ok = Compress(image, std::clamp(quality, 0, 100), buffer, size);
-    const std::unique_ptr<unsigned char, FreeDeleter> owned(buffer);
-    if (!ok || owned == nullptr) {
+    RowSource source;
+    source.width = image.width;
+    source.height = image.height;
+    source.components = 4;
+    source.colourSpace = JCS_EXT_RGBX;
+    source.context = &image;
+    source.rowAt = [](const void *context, uint32_t y) -> const uint8_t * {
+        const auto *raster = static_cast<const Raster *>(context);
+        return raster->rgba.data() + uint64_t{y} * raster->width * 4;
+    };
+    return CompressToString(source, quality);
+}
+
+std::optional<std::string> EncodeJpegFromBmpRows(const BmpRows &rows, int quality) {
+    if (rows.width == 0 || rows.height == 0 || rows.width > JPEG_MAX_DIMENSION ||
+        rows.height > JPEG_MAX_DIMENSION || rows.pixels == nullptr) {
         return std::nullopt;
     }
-    return std::string(reinterpret_cast<const char *>(owned.get()), size);
+    RowSource source;
+    source.width = rows.width;
+    source.height = rows.height;
+    source.components = rows.bytesPerPixel;
+    source.colourSpace = rows.bytesPerPixel == 3 ? JCS_EXT_BGR : JCS_EXT_BGRX;
+    source.context = &rows;
+    source.rowAt = [](const void *context, uint32_t y) {
+        return static_cast<const BmpRows *>(context)->Row(y);
+    };
+    return CompressToString(source, quality);
+}
+
+std::optional<std::string> DecodeJpegToBmp24(std::string_view file, uint64_t maxPixels) {
+    std::string bmp;
+    std::vector<uint8_t> scratch;
+    if (file.empty() || !DecompressToBmp(file, maxPixels, bmp, scratch)) {
+        return std::nullopt;
+    }
+    return bmp;
 }
 
 } // namespace kestrun::imaging

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <utility>
+
+#include <jpeglib.h>
 
 using namespace kestrun::imaging;
 using imaging_test::BuildBmp;
@@ -240,4 +244,168 @@ TEST(DecodeImage, ChoosesTheDecoderByContent) {
     EXPECT_TRUE(DecodeImage(EncodeBmp24(ToRaster(p))));
     EXPECT_FALSE(DecodeImage("hello"));
     EXPECT_FALSE(DecodeImage(""));
+}
+
+namespace {
+
+// Pseudo-random bytes (a fixed sequence, so failures repeat).
+std::string Noise(size_t n, uint32_t seed) {
+    std::string out(n, '\0');
+    for (char &c : out) {
+        seed = seed * 1664525u + 1013904223u;
+        c = char(seed >> 24);
+    }
+    return out;
+}
+
+// A colour picture with smooth areas and noise, the mix that exercises every coder path.
+Raster Photo(unsigned width, unsigned height, uint32_t seed) {
+    Raster r{width, height, std::vector<uint8_t>(size_t(width) * height * 4), 4};
+    const std::string noise = Noise(r.rgba.size(), seed);
+    for (unsigned y = 0; y < height; ++y) {
+        for (unsigned x = 0; x < width; ++x) {
+            uint8_t *p = &r.rgba[(size_t(y) * width + x) * 4];
+            const auto n = uint8_t(noise[(size_t(y) * width + x) * 4]);
+            p[0] = uint8_t(x * 255 / width);
+            p[1] = uint8_t((y * 255 / height) ^ (n & 0x1F));
+            p[2] = x < width / 2 ? n : uint8_t(200);
+            p[3] = uint8_t(noise[(size_t(y) * width + x) * 4 + 1]);
+        }
+    }
+    return r;
+}
+
+// A CMYK JPEG, with or without the Adobe marker that says the channels are inverted.
+std::string EncodeCmykJpeg(unsigned width, unsigned height, bool adobe) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    cinfo.write_Adobe_marker = adobe ? TRUE : FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::string pixels = Noise(size_t(width) * height * 4, 7);
+    while (cinfo.next_scanline < height) {
+        auto *row = reinterpret_cast<JSAMPLE *>(const_cast<char *>(pixels.data())) +
+                    size_t(cinfo.next_scanline) * width * 4;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string out(reinterpret_cast<char *>(buffer), size);
+    std::free(buffer);
+    return out;
+}
+
+std::optional<std::string> BmpThroughRgba(std::string_view jpeg) {
+    const auto raster = DecodeJpeg(jpeg);
+    if (!raster) {
+        return std::nullopt;
+    }
+    return EncodeBmp24(*raster);
+}
+
+} // namespace
+
+TEST(Bmp, RowDecodersMatchThePixelFormula) {
+    // Every uncompressed depth over random rows of odd widths, against the pixel formulas.
+    for (const uint16_t bits : {1, 4, 8, 16, 24, 32}) {
+        for (const int32_t height : {3, -3}) {
+            const int32_t width = 13;
+            const size_t stride = (size_t(width) * bits + 31) / 32 * 4;
+            const std::string pixels = Noise(stride * 3, bits * 31u + (height > 0));
+            std::vector<uint8_t> palette;
+            if (bits <= 8) {
+                const std::string quads = Noise(size_t(4) << bits, 99);
+                palette.assign(quads.begin(), quads.end());
+            }
+            const auto r = DecodeBmp(BuildBmp(width, height, bits, 0, palette, {}, pixels));
+            ASSERT_TRUE(r) << bits;
+            for (unsigned y = 0; y < 3; ++y) {
+                const auto *src = reinterpret_cast<const uint8_t *>(pixels.data()) +
+                                  (height < 0 ? y : 2 - y) * stride;
+                for (unsigned x = 0; x < unsigned(width); ++x) {
+                    uint32_t want = 0;
+                    if (bits <= 8) {
+                        const unsigned perByte = 8 / bits;
+                        const unsigned index =
+                            (src[x / perByte] >> (bits * (perByte - 1 - x % perByte))) &
+                            ((1u << bits) - 1);
+                        const uint8_t *q = &palette[index * 4];
+                        want = (uint32_t(q[2]) << 16) | (uint32_t(q[1]) << 8) | q[0];
+                    } else if (bits == 16) {
+                        const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
+                        const auto five = [](unsigned c) { return (c * 255 + 15) / 31; };
+                        want = (five((v >> 10) & 31) << 16) | (five((v >> 5) & 31) << 8) |
+                               five(v & 31);
+                    } else {
+                        const uint8_t *q = src + x * (bits / 8);
+                        want = (uint32_t(q[2]) << 16) | (uint32_t(q[1]) << 8) | q[0];
+                    }
+                    ASSERT_EQ(Rgb(*r, x, y), want) << bits << " " << height << " " << x;
+                    ASSERT_EQ(r->rgba[(size_t(y) * width + x) * 4 + 3], 255);
+                }
+            }
+        }
+    }
+}
+
+TEST(Jpeg, DirectPathsGiveTheBytesOfTheRgbaPath) {
+    // JPEG to bitmap rows: colour at several sizes (odd ones leave row padding and partial
+    // blocks), grey, CMYK both ways, a cut file, garbage.
+    std::vector<std::string> jpegs;
+    for (const auto &[w, h] : {std::pair{37u, 23u}, {64u, 48u}, {1u, 1u}, {333u, 17u}}) {
+        jpegs.push_back(*EncodeJpeg(Photo(w, h, w * h), 85));
+    }
+    jpegs.push_back(imaging_test::EncodeGreyJpeg(Quadrants(30, 21), 90));
+    jpegs.push_back(EncodeCmykJpeg(19, 11, true));
+    jpegs.push_back(EncodeCmykJpeg(19, 11, false));
+    jpegs.push_back(jpegs[0].substr(0, jpegs[0].size() * 2 / 3));
+    jpegs.push_back("\xFF\xD8 not really");
+    for (size_t i = 0; i < jpegs.size(); ++i) {
+        EXPECT_EQ(DecodeJpegToBmp24(jpegs[i]), BmpThroughRgba(jpegs[i])) << i;
+    }
+    EXPECT_FALSE(DecodeJpegToBmp24(jpegs[0], 100)); // over the pixel limit
+
+    // Bitmap rows compressed in place: 24 and 32 bits, both row orders, several qualities.
+    for (const int32_t height : {29, -29}) {
+        for (const uint16_t bits : {24, 32}) {
+            for (const uint32_t compression : {0u, 3u}) {
+                if (bits == 24 && compression == 3) {
+                    continue;
+                }
+                const int32_t width = 41;
+                const size_t stride = (size_t(width) * bits + 31) / 32 * 4;
+                const std::vector<uint32_t> masks =
+                    compression == 3 ? std::vector<uint32_t>{0xFF0000, 0xFF00, 0xFF}
+                                     : std::vector<uint32_t>{};
+                const std::string file = BuildBmp(width, height, bits, compression, {}, masks,
+                                                  Noise(stride * 29, uint32_t(bits + height)));
+                const auto rows = DirectBmpRows(file);
+                ASSERT_TRUE(rows) << bits << " " << height;
+                for (const int quality : {1, 75, 100}) {
+                    EXPECT_EQ(EncodeJpegFromBmpRows(*rows, quality),
+                              EncodeJpeg(*DecodeBmp(file), quality))
+                        << bits << " " << height << " " << quality;
+                }
+            }
+        }
+    }
+    // Every other bitmap goes through the RGBA path.
+    const std::string truncated = BuildBmp(4, 4, 24, 0, {}, {}, std::string(47, '\0'));
+    EXPECT_FALSE(DirectBmpRows(truncated));
+    EXPECT_FALSE(DirectBmpRows(BuildBmp(4, 4, 16, 0, {}, {}, std::string(32, '\0'))));
+    EXPECT_FALSE(
+        DirectBmpRows(BuildBmp(4, 4, 8, 0, std::vector<uint8_t>(1024), {}, std::string(16, '\0'))));
+    EXPECT_FALSE(
+        DirectBmpRows(BuildBmp(1, 1, 32, 3, {}, {0xFF, 0xFF00, 0xFF0000}, std::string(4, '\0'))));
+    EXPECT_FALSE(DirectBmpRows(BuildBmp(1000, 1000, 24, 0, {}, {}, std::string(16, '\0'))));
+    SurvivesDamage(jpegs[0], [](std::string_view f) { (void)DecodeJpegToBmp24(f); });
 }
