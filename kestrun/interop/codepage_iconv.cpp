@@ -149,6 +149,10 @@ bool IconvHandle::Open(const char *to, const char *from) {
     return ok();
 }
 
+const uint16_t *GbkCodeTable() {
+    return Tables().encode.data();
+}
+
 std::u16string GbkToWide(std::string_view gbk) {
     std::u16string out;
     if (AllAscii(gbk)) {

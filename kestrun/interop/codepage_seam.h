@@ -6,6 +6,7 @@
 // Every conversion below is a single pass over its input.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,13 @@ public:
     // Appends the GBK form of `wide` to `out`.
     void Append(std::string &out, std::u16string_view wide);
 };
+
+// The code page 936 code of every UTF-16 unit as the conversions above use it: one byte (below
+// 0x100), or lead << 8 | trail; 0 for a unit the code page lacks (and for ASCII, which stays as
+// it is). The table is filled once per process; with no converter for the code page every entry
+// is 0. Linux only: decoders that go straight from another encoding to GBK look characters up
+// here.
+const uint16_t *GbkCodeTable();
 
 // GBK bytes to UTF-16. A byte sequence that is not valid GBK becomes one "?" per offending byte.
 std::u16string GbkToWide(std::string_view gbk);

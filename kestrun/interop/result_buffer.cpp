@@ -1,5 +1,6 @@
 #include "result_buffer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -68,6 +69,58 @@ BSTR ResultBuffer::Finish(size_t used, ZeroBytes zeros) {
         }
     }
     TrimInPlace(bstr_.get(), length);
+    return bstr_.release();
+}
+
+void GrowingResult::Reserve(size_t capacity) {
+    if (capacity <= capacity_) {
+        return;
+    }
+    if (capacity > kMaxBstrBytes) {
+        throw std::bad_alloc();
+    }
+    UniqueBstr grown(SysAllocStringByteLen(nullptr, static_cast<UINT>(capacity)));
+    if (!grown) {
+        throw std::bad_alloc();
+    }
+    if (size_ != 0) {
+        std::memcpy(reinterpret_cast<char *>(grown.get()), data(), size_);
+    }
+    bstr_ = std::move(grown);
+    capacity_ = capacity;
+}
+
+void GrowingResult::Append(std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (bytes.size() > capacity_ - size_) {
+        const size_t needed = size_ + bytes.size();
+        if (needed < size_) {
+            throw std::bad_alloc();
+        }
+        const size_t doubled = capacity_ > kMaxBstrBytes / 2 ? kMaxBstrBytes : capacity_ * 2;
+        Reserve(std::max({needed, doubled, size_t{4096}}));
+    }
+    std::memcpy(data() + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+}
+
+BSTR GrowingResult::Finish() {
+    if (!bstr_) {
+        BSTR empty = SysAllocStringByteLen(nullptr, 0);
+        if (empty == nullptr) {
+            throw std::bad_alloc();
+        }
+        return empty;
+    }
+    size_t length = size_;
+    if (const void *zero = std::memchr(data(), 0, length)) {
+        length = static_cast<size_t>(static_cast<const char *>(zero) - data());
+    }
+    TrimInPlace(bstr_.get(), length);
+    capacity_ = 0;
+    size_ = 0;
     return bstr_.release();
 }
 

@@ -46,6 +46,45 @@ private:
     size_t bound_;
 };
 
+// A String result whose bytes arrive piece by piece (a response body), received straight into the
+// BSTR the export returns, so that they are never copied once they have arrived. It grows by
+// doubling; Reserve sizes it once for a length known beforehand. The bytes can be rewritten in
+// place (a decoder that shortens them) before Finish hands the BSTR over.
+class GrowingResult {
+public:
+    GrowingResult() = default;
+    GrowingResult(GrowingResult &&) noexcept = default;
+    GrowingResult &operator=(GrowingResult &&) noexcept = default;
+
+    // Room for `capacity` bytes in all. Throws std::bad_alloc as ResultBuffer does.
+    void Reserve(size_t capacity);
+    void Append(std::string_view bytes);
+    void Assign(std::string_view bytes) {
+        size_ = 0;
+        Append(bytes);
+    }
+    void Clear() { size_ = 0; }
+    // Keeps the first `size` bytes (no more than there are).
+    void Truncate(size_t size) { size_ = size < size_ ? size : size_; }
+
+    char *data() { return reinterpret_cast<char *>(bstr_.get()); }
+    size_t size() const { return size_; }
+    std::string_view View() const {
+        return size_ == 0 ? std::string_view()
+                          : std::string_view(reinterpret_cast<const char *>(bstr_.get()), size_);
+    }
+
+    // Hands the result over, cut at its first zero byte. Unused room stays in the allocation
+    // (moving the bytes to an exact one would copy them once more). Throws std::bad_alloc when
+    // an empty result cannot be allocated.
+    BSTR Finish();
+
+private:
+    UniqueBstr bstr_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
 // Builds a String result of at most `bound` bytes: `fill(char *out)` writes it and returns the
 // byte count it used.
 template <class Fill>

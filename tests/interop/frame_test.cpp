@@ -259,6 +259,39 @@ TEST(ResultBuffer, AVeryLooseBoundGivesAnExactStringAndHugeBoundsThrow) {
     EXPECT_EQ(text.rfind("ERROR:", 0), 0u);
 }
 
+TEST(GrowingResult, GrowsKeepsItsBytesAndEndsAtTheFirstZeroByte) {
+    GrowingResult empty;
+    EXPECT_EQ(Owned(empty.Finish()), "");
+
+    // Pieces of every size across several doublings, then a reserve that must keep them.
+    GrowingResult grown;
+    std::string expected;
+    for (size_t i = 0; i < 200; ++i) {
+        const std::string piece(i * 37 % 1000 + 1, char('a' + i % 26));
+        grown.Append(piece);
+        expected += piece;
+    }
+    grown.Reserve(expected.size() * 3);
+    grown.Append("tail");
+    expected += "tail";
+    EXPECT_EQ(grown.View(), expected);
+    // Rewritten in place and cut shorter, as a decoder does.
+    grown.data()[0] = 'X';
+    grown.Truncate(10);
+    grown.Truncate(20); // never longer than it is
+    BSTR done = grown.Finish();
+    EXPECT_EQ(SysStringByteLen(done), 10u);
+    EXPECT_EQ(reinterpret_cast<const char *>(done)[10], 0);
+    EXPECT_EQ(reinterpret_cast<const char *>(done)[11], 0);
+    EXPECT_EQ(Owned(done), "X" + expected.substr(1, 9));
+
+    GrowingResult zero;
+    zero.Assign(std::string_view("ab\0cd", 5));
+    EXPECT_EQ(Owned(zero.Finish()), "ab");
+    GrowingResult huge;
+    EXPECT_THROW(huge.Reserve(size_t{1} << 33), std::bad_alloc);
+}
+
 TEST(InArguments, ReadInPlaceUpToTheFirstZeroByte) {
     EXPECT_EQ(InView(nullptr), "");
     EXPECT_EQ(InView("abc"), "abc");

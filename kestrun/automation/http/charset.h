@@ -2,6 +2,8 @@
 // what they hold.
 #pragma once
 
+#include "kestrun/interop/result_buffer.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,20 @@ std::string ConverterNameFor(std::string_view label);
 // dropped; otherwise the declared charset is used, and UTF-8 when none is declared or it is
 // unknown. A byte sequence invalid in the encoding becomes U+FFFD; decoding never stops early.
 std::u16string DecodeBody(std::string_view bytes, std::string_view declaredCharset);
+
+// The body as code page 936 text: the bytes of interop::WideToAnsi(DecodeBody(bytes,
+// declaredCharset)) (so ending at the first U+0000), made over the body's own bytes without the
+// UTF-16 text in between for UTF-8 and UTF-16 bodies; other charsets go through DecodeBody.
+std::string DecodeBodyToAnsi(std::string bytes, std::string_view declaredCharset);
+void DecodeBodyToAnsi(interop::GrowingResult &body, std::string_view declaredCharset);
+
+// The in-place decoders behind DecodeBodyToAnsi: `size` bytes at `data` in UTF-8 / UTF-16
+// (little or big endian) turned into code page 936 over the same storage; the result's length
+// is returned. An invalid sequence gives the code of U+FFFD (a "?") for its first byte and
+// decoding goes on at the next byte; a character the code page lacks gives "?"; the text ends at
+// U+0000. The first `skip` bytes (a byte-order mark) are left out.
+size_t Utf8ToGbkInPlace(char *data, size_t size, size_t skip = 0);
+size_t Utf16ToGbkInPlace(char *data, size_t size, bool bigEndian, size_t skip = 0);
 
 // Decodes header bytes: as UTF-8 when they are valid UTF-8, else as code page 936 (what the
 // servers this library talks to send in headers when not UTF-8).

@@ -7,6 +7,7 @@
 // results they look at; the exports look at none of the HRESULTs.
 #pragma once
 
+#include "kestrun/interop/result_buffer.h"
 #include "oleauto.h"
 
 #include <cstdint>
@@ -58,6 +59,16 @@ public:
     virtual HRESULT responseText(std::optional<std::u16string> *text) = 0;
     // The body's bytes as a stream, or null.
     virtual HRESULT responseStream(std::unique_ptr<ResponseStream> *stream) = 0;
+
+    // A shortcut past responseText and responseStream for objects that can take it: hands the
+    // body over in the buffer it was received into, without copying it, as its bytes (`asText`
+    // false) or as the text responseText gives, already in code page 936 (`asText` true). The
+    // object keeps no body afterwards. nullopt when the object has no such shortcut or no response;
+    // the caller then uses the two properties.
+    virtual std::optional<interop::GrowingResult> TakeBody(bool asText) {
+        (void)asText;
+        return std::nullopt;
+    }
 
     // The object's description of why the last failing call failed (empty when none failed).
     virtual std::u16string ErrorDescription() const = 0;

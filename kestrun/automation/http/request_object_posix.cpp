@@ -23,6 +23,14 @@ constexpr HRESULT kBadPointer = static_cast<HRESULT>(0x80030009);  // STG_E_INVA
 // Redirects followed before the request fails, as many as browsers follow.
 constexpr long kMaxRedirects = 20;
 
+// libcurl's receive buffer: large bodies arrive in fewer, larger pieces.
+constexpr long kReceiveBufferBytes = 256 * 1024;
+
+// A body is received into one buffer sized from its Content-Length up to this much at once; a
+// larger (or unannounced) length grows the buffer as the bytes arrive, so a false length cannot
+// make the object allocate more than it receives by much.
+constexpr curl_off_t kMaxReserveBytes = curl_off_t{256} << 20;
+
 struct EasyCleanup {
     void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
 };
@@ -44,7 +52,8 @@ long Milliseconds(std::chrono::milliseconds ms) {
 // The body handed out by responseStream: shares the bytes with the object that received them.
 class BodyStream final : public ResponseStream {
 public:
-    explicit BodyStream(std::shared_ptr<const std::string> body) : body_(std::move(body)) {}
+    explicit BodyStream(std::shared_ptr<const interop::GrowingResult> body)
+        : body_(std::move(body)) {}
 
     HRESULT Seek(int64_t offset, SeekOrigin origin, uint64_t *newPosition) override {
         int64_t base = 0;
@@ -76,7 +85,7 @@ public:
         const uint64_t available = position_ < body_->size() ? body_->size() - position_ : 0;
         const auto count = static_cast<ULONG>(std::min<uint64_t>(available, size));
         if (count > 0) {
-            std::memcpy(buffer, body_->data() + position_, count);
+            std::memcpy(buffer, body_->View().data() + position_, count);
         }
         position_ += count;
         if (bytesRead != nullptr) {
@@ -86,7 +95,7 @@ public:
     }
 
 private:
-    std::shared_ptr<const std::string> body_;
+    std::shared_ptr<const interop::GrowingResult> body_;
     uint64_t position_ = 0;
 };
 
@@ -147,7 +156,7 @@ public:
             return Fail(E_UNEXPECTED, u"The request is not open");
         }
         responseHeaders_.clear();
-        received_ = std::make_shared<std::string>();
+        received_ = std::make_shared<interop::GrowingResult>();
         headersComplete_ = false;
         callbackFailure_ = nullptr;
         std::string payload = body ? WideToUtf8(*body) : std::string();
@@ -176,7 +185,7 @@ public:
         if (state_ != State::Done) {
             return Fail(kPending, NotDoneReason());
         }
-        *text = DecodeBody(*received_, charset_);
+        *text = DecodeBody(received_->View(), charset_);
         return S_OK;
     }
 
@@ -190,6 +199,18 @@ public:
         }
         *stream = std::make_unique<BodyStream>(received_);
         return S_OK;
+    }
+
+    std::optional<interop::GrowingResult> TakeBody(bool asText) override {
+        if (state_ != State::Done || received_.use_count() != 1) {
+            return std::nullopt; // no response, or a stream handed out shares the bytes
+        }
+        interop::GrowingResult body = std::move(*received_);
+        received_ = std::make_shared<interop::GrowingResult>();
+        if (asText) {
+            DecodeBodyToAnsi(body, charset_);
+        }
+        return body;
     }
 
     std::u16string ErrorDescription() const override { return lastError_; }
@@ -276,6 +297,7 @@ private:
 
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
 
@@ -298,7 +320,7 @@ private:
             }
             if (line.starts_with("HTTP/")) {
                 request->responseHeaders_.clear();
-                request->received_->clear();
+                request->received_->Clear();
                 request->headersComplete_ = false;
             } else if (line.empty()) {
                 request->headersComplete_ = true;
@@ -317,7 +339,17 @@ private:
         auto *request = static_cast<CurlRequest *>(self);
         const size_t total = size * count;
         try {
-            request->received_->append(data, total);
+            interop::GrowingResult &received = *request->received_;
+            if (received.size() == 0) {
+                // The first bytes of a response: room for all of it when its length is known.
+                curl_off_t length = -1;
+                curl_easy_getinfo(request->easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+                                  &length);
+                if (length > 0) {
+                    received.Reserve(static_cast<size_t>(std::min(length, kMaxReserveBytes)));
+                }
+            }
+            received.Append(std::string_view(data, total));
             return total;
         } catch (...) {
             request->callbackFailure_ = std::current_exception();
@@ -334,7 +366,8 @@ private:
     std::vector<std::string> headerLines_;
     std::string responseHeaders_;
     bool headersComplete_ = false;
-    std::shared_ptr<std::string> received_ = std::make_shared<std::string>();
+    // The body, received straight into the storage of the String result it becomes.
+    std::shared_ptr<interop::GrowingResult> received_ = std::make_shared<interop::GrowingResult>();
     std::string charset_;
     std::exception_ptr callbackFailure_;
     std::u16string failure_;

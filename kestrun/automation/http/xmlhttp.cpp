@@ -40,23 +40,36 @@ std::string ReadStream(ResponseStream &stream) {
         return {};
     }
     bytes.resize(std::min<size_t>(read, size));
-    return std::string(interop::UpToZero(bytes));
+    bytes.resize(interop::UpToZero(bytes).size());
+    return bytes;
 }
 
-HttpOutcome Steps(Verb verb, std::string_view url, std::string &requestHeaders,
-                  std::string_view body, int32_t asText, int32_t objectKind,
-                  const RequestObjectFactory &factory) {
+// The bytes ReadStream would give for a body: its size taken to 32 bits, cut at the first zero.
+void CutStreamBytes(interop::GrowingResult &bytes) {
+    bytes.Truncate(static_cast<size_t>(static_cast<uint64_t>(bytes.size()) & 0xFFFFFFFFu));
+    bytes.Truncate(interop::UpToZero(bytes.View()).size());
+}
+
+interop::GrowingResult Text(std::string_view text) {
+    interop::GrowingResult result;
+    result.Assign(text);
+    return result;
+}
+
+HttpResult Steps(Verb verb, std::string_view url, std::string &requestHeaders,
+                 std::string_view body, int32_t asText, int32_t objectKind,
+                 const RequestObjectFactory &factory) {
     Apartment apartment;
     if (auto message = CheckUrl(url)) {
-        return {std::move(*message), {}};
+        return {Text(*message), {}};
     }
     const std::string_view kindName = ObjectKindName(objectKind);
     if (kindName.empty()) {
-        return {kObjectKindMessage, {}};
+        return {Text(kObjectKindMessage), {}};
     }
     std::unique_ptr<RequestObject> object = factory(static_cast<ObjectKind>(objectKind));
     if (!object) {
-        return {std::string(kindName) + kCreationFailedMessage, {}};
+        return {Text(std::string(kindName) + kCreationFailedMessage), {}};
     }
 
     object->open(verb == Verb::Get ? u"GET" : u"POST", AnsiToWide(url), false);
@@ -73,20 +86,25 @@ HttpOutcome Steps(Verb verb, std::string_view url, std::string &requestHeaders,
         object->send(AnsiToWide(body));
     }
 
-    HttpOutcome outcome;
+    HttpResult outcome;
     std::optional<std::u16string> headerText;
     object->getAllResponseHeaders(&headerText);
     if (headerText) {
         outcome.responseHeaders = WideToAnsi(*headerText);
     }
-    if (asText != 0) {
+    if (auto body = object->TakeBody(asText != 0)) {
+        outcome.result = std::move(*body);
+        if (asText == 0) {
+            CutStreamBytes(outcome.result);
+        }
+    } else if (asText != 0) {
         std::optional<std::u16string> text;
         object->responseText(&text);
-        outcome.result = text ? WideToAnsi(*text) : RequestFailure(*object);
+        outcome.result.Assign(text ? WideToAnsi(*text) : RequestFailure(*object));
     } else {
         std::unique_ptr<ResponseStream> stream;
         object->responseStream(&stream);
-        outcome.result = stream ? ReadStream(*stream) : RequestFailure(*object);
+        outcome.result.Assign(stream ? ReadStream(*stream) : RequestFailure(*object));
     }
     return outcome;
 }
@@ -162,16 +180,24 @@ std::vector<std::pair<std::string, std::string>> SplitRequestHeaders(std::string
     return headers;
 }
 
-HttpOutcome PerformXmlHttp(Verb verb, std::string_view url, std::string &requestHeaders,
-                           std::string_view body, int32_t asText, int32_t objectKind,
-                           const RequestObjectFactory &factory) {
+HttpResult PerformXmlHttpResult(Verb verb, std::string_view url, std::string &requestHeaders,
+                                std::string_view body, int32_t asText, int32_t objectKind,
+                                const RequestObjectFactory &factory) {
     try {
         return Steps(verb, url, requestHeaders, body, asText, objectKind, factory);
     } catch (...) {
-        HttpOutcome failed;
-        interop::ExceptionMessage(failed.result);
-        return failed;
+        std::string message;
+        interop::ExceptionMessage(message);
+        return {Text(message), {}};
     }
+}
+
+HttpOutcome PerformXmlHttp(Verb verb, std::string_view url, std::string &requestHeaders,
+                           std::string_view body, int32_t asText, int32_t objectKind,
+                           const RequestObjectFactory &factory) {
+    HttpResult done =
+        PerformXmlHttpResult(verb, url, requestHeaders, body, asText, objectKind, factory);
+    return {std::string(done.result.View()), std::move(done.responseHeaders)};
 }
 
 } // namespace kestrun::http

@@ -64,4 +64,15 @@ HttpOutcome PerformXmlHttp(Verb verb, std::string_view url, std::string &request
                            std::string_view body, int32_t asText, int32_t objectKind,
                            const RequestObjectFactory &factory);
 
+// PerformXmlHttp for the exports: the result comes in the buffer whose BSTR the export returns.
+// A request object that can (the Linux one) receives the body straight into it, so a large
+// body is not copied again after it has arrived.
+struct HttpResult {
+    interop::GrowingResult result; // the body, or a message
+    std::string responseHeaders;
+};
+HttpResult PerformXmlHttpResult(Verb verb, std::string_view url, std::string &requestHeaders,
+                                std::string_view body, int32_t asText, int32_t objectKind,
+                                const RequestObjectFactory &factory);
+
 } // namespace kestrun::http

@@ -7,7 +7,7 @@
 
 using namespace kestrun::interop;
 using kestrun::http::DefaultRequestFactory;
-using kestrun::http::PerformXmlHttp;
+using kestrun::http::PerformXmlHttpResult;
 using kestrun::http::Verb;
 
 namespace {
@@ -26,11 +26,11 @@ BSTR Run(Verb verb, BSTR *url, BSTR *body, BSTR *requestHeaders, BSTR *responseH
     return GuardString([&] {
         try {
             std::string headers = RefString(requestHeaders);
-            const auto outcome = PerformXmlHttp(verb, RefString(url), headers, RefString(body),
+            auto outcome = PerformXmlHttpResult(verb, RefString(url), headers, RefString(body),
                                                 asText, objectKind, DefaultRequestFactory());
             WriteBackSplitHeaders(requestHeaders, headers);
             WriteOutString(responseHeaders, outcome.responseHeaders);
-            return StringResult(outcome.result);
+            return outcome.result.Finish();
         } catch (...) {
             // The guard turns the exception into the result; the headers read as empty.
             WriteOutString(responseHeaders, "");
