@@ -382,8 +382,9 @@ std::string EncodeBmp24(const Raster &image) {
     return out;
 }
 
-std::optional<BmpRows> DirectBmpRows(std::string_view file, uint64_t maxPixels) {
-    const auto header = ReadHeader(file);
+std::optional<BmpRows> DirectBmpLayout(std::string_view head, uint64_t fileSize,
+                                       uint64_t maxPixels) {
+    const auto header = ReadHeader(head);
     if (!header ||
         !DimensionsAllowed(uint64_t(header->width), uint64_t(header->height), maxPixels)) {
         return std::nullopt;
@@ -395,13 +396,12 @@ std::optional<BmpRows> DirectBmpRows(std::string_view file, uint64_t maxPixels) 
     if (!bgr && !bgrx) {
         return std::nullopt;
     }
-    const uint32_t offset = le::U32(file, 10);
-    if (offset >= file.size()) {
+    const uint32_t offset = le::U32(head, 10);
+    if (offset >= fileSize) {
         return std::nullopt;
     }
-    const std::string_view pixels = file.substr(offset);
     const uint64_t stride = Stride(*header);
-    if (pixels.size() / stride < uint64_t(header->height)) {
+    if ((fileSize - offset) / stride < uint64_t(header->height)) {
         return std::nullopt;
     }
     BmpRows rows;
@@ -410,7 +410,15 @@ std::optional<BmpRows> DirectBmpRows(std::string_view file, uint64_t maxPixels) 
     rows.bytesPerPixel = bgr ? 3 : 4;
     rows.stride = stride;
     rows.topDown = header->topDown;
-    rows.pixels = reinterpret_cast<const uint8_t *>(pixels.data());
+    rows.offset = offset;
+    return rows;
+}
+
+std::optional<BmpRows> DirectBmpRows(std::string_view file, uint64_t maxPixels) {
+    auto rows = DirectBmpLayout(file, file.size(), maxPixels);
+    if (rows) {
+        rows->pixels = reinterpret_cast<const uint8_t *>(file.data()) + rows->offset;
+    }
     return rows;
 }
 

@@ -75,7 +75,8 @@ struct BmpRows {
     int bytesPerPixel = 3; // 3 or 4
     uint64_t stride = 0;
     bool topDown = false;
-    const uint8_t *pixels = nullptr; // the first stored row, inside the file's bytes
+    uint64_t offset = 0;             // where the first stored row starts in the file
+    const uint8_t *pixels = nullptr; // that row, inside the file's bytes (when they are read)
 
     const uint8_t *Row(uint32_t y) const { // y counted from the top
         return pixels + (topDown ? y : height - 1 - y) * stride;
@@ -83,8 +84,18 @@ struct BmpRows {
 };
 // Such a bitmap's rows, when DecodeBmp would read the file; nullopt for every other file.
 std::optional<BmpRows> DirectBmpRows(std::string_view file, uint64_t maxPixels = kMaxPixels);
+// The same from the file's first bytes (`head`, the headers at least) and its size; `pixels`
+// stays null.
+std::optional<BmpRows> DirectBmpLayout(std::string_view head, uint64_t fileSize,
+                                       uint64_t maxPixels = kMaxPixels);
 // The bytes of EncodeJpeg(*DecodeBmp(file), quality) for such a file, the rows read in place.
 std::optional<std::string> EncodeJpegFromBmpRows(const BmpRows &rows, int quality);
+// The same for a file that is not in memory: `readAt(offset, buffer, size)` reads exactly `size`
+// bytes of the file at `offset` (false when it cannot, which fails the encoding). The rows are
+// read a block at a time into a small buffer.
+using FileReader = bool (*)(const void *context, uint64_t offset, char *buffer, size_t size);
+std::optional<std::string> EncodeJpegFromBmpFile(const BmpRows &layout, int quality,
+                                                 FileReader readAt, const void *context);
 
 // The first frame of a GIF through giflib, placed on its logical screen (uncovered and
 // transparent pixels are transparent black).

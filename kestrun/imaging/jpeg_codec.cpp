@@ -152,6 +152,7 @@ struct RowSource {
     uint32_t height = 0;
     int components = 4;
     J_COLOR_SPACE colourSpace = JCS_EXT_RGBX;
+    // Null when the row cannot be had: the compression is abandoned.
     const uint8_t *(*rowAt)(const void *context, uint32_t y) = nullptr;
     const void *context = nullptr;
 };
@@ -185,6 +186,10 @@ bool Compress(const RowSource &source, int quality, unsigned char *&buffer, unsi
         for (uint32_t i = 0; i < count; ++i) {
             // libjpeg takes non-const rows but only reads them.
             rows[i] = const_cast<uint8_t *>(source.rowAt(source.context, first + i));
+            if (rows[i] == nullptr) { // the rows could not be read
+                jpeg_destroy_compress(&cinfo);
+                return false;
+            }
         }
         jpeg_write_scanlines(&cinfo, rows, count);
     }
@@ -333,6 +338,67 @@ std::optional<std::string> EncodeJpegFromBmpRows(const BmpRows &rows, int qualit
     source.context = &rows;
     source.rowAt = [](const void *context, uint32_t y) {
         return static_cast<const BmpRows *>(context)->Row(y);
+    };
+    return CompressToString(source, quality);
+}
+
+namespace {
+
+// Bitmap rows read from a file a block at a time, in the order the compressor asks for them.
+class BlockedRows {
+public:
+    // Rows per block: about a megabyte at most, so the buffer stays in the caches.
+    BlockedRows(const BmpRows &layout, FileReader readAt, const void *context)
+        : layout_(layout), readAt_(readAt), context_(context),
+          rowsPerBlock_(static_cast<uint32_t>(
+              std::clamp<uint64_t>((uint64_t{1} << 20) / layout.stride, 1, kRowsPerCall * 4))),
+          buffer_(rowsPerBlock_ * layout.stride) {}
+
+    const uint8_t *Row(uint32_t y) {
+        if (y < first_ || y >= end_) {
+            first_ = y - y % rowsPerBlock_;
+            end_ = std::min(layout_.height, first_ + rowsPerBlock_);
+            // The stored rows of [first_, end_) lie together: bottom-up files store them from
+            // the last to the first.
+            const uint64_t firstStored = layout_.topDown ? first_ : layout_.height - end_;
+            if (!readAt_(context_, layout_.offset + firstStored * layout_.stride,
+                         reinterpret_cast<char *>(buffer_.data()),
+                         (end_ - first_) * layout_.stride)) {
+                first_ = end_ = 0;
+                return nullptr;
+            }
+        }
+        const uint64_t index = layout_.topDown ? y - first_ : end_ - 1 - y;
+        return buffer_.data() + index * layout_.stride;
+    }
+
+private:
+    BmpRows layout_;
+    FileReader readAt_;
+    const void *context_;
+    uint32_t rowsPerBlock_;
+    std::vector<uint8_t> buffer_;
+    uint32_t first_ = 0;
+    uint32_t end_ = 0;
+};
+
+} // namespace
+
+std::optional<std::string> EncodeJpegFromBmpFile(const BmpRows &layout, int quality,
+                                                 FileReader readAt, const void *context) {
+    if (layout.width == 0 || layout.height == 0 || layout.width > JPEG_MAX_DIMENSION ||
+        layout.height > JPEG_MAX_DIMENSION || layout.stride == 0 || readAt == nullptr) {
+        return std::nullopt;
+    }
+    BlockedRows rows(layout, readAt, context);
+    RowSource source;
+    source.width = layout.width;
+    source.height = layout.height;
+    source.components = layout.bytesPerPixel;
+    source.colourSpace = layout.bytesPerPixel == 3 ? JCS_EXT_BGR : JCS_EXT_BGRX;
+    source.context = &rows;
+    source.rowAt = [](const void *context, uint32_t y) {
+        return static_cast<BlockedRows *>(const_cast<void *>(context))->Row(y);
     };
     return CompressToString(source, quality);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include <unistd.h>
 
@@ -52,6 +53,39 @@ TEST(ImageToJpg, WritesWhatCjpegWrites) {
                 peer.replace(13, 5, ours.substr(13, 5));
             }
             EXPECT_EQ(ours, peer) << name << " " << quality;
+        }
+    }
+}
+
+TEST(ImageToJpg, BitmapsReadFromTheirFilesGiveTheBytesOfTheDecodedPixels) {
+    ScratchDir dir;
+    uint32_t seed = 99;
+    const auto noise = [&seed](size_t n) {
+        std::string out(n, '\0');
+        for (char &c : out) {
+            seed = seed * 1664525u + 1013904223u;
+            c = char(seed >> 24);
+        }
+        return out;
+    };
+    // Large enough that the rows are read from the file in several blocks, and small ones.
+    for (const auto &[width, height] : {std::pair{700, 300}, {701, -301}, {5, 3}, {3, -2}}) {
+        for (const uint16_t bits : {24, 32}) {
+            const size_t stride = (size_t(width) * bits + 31) / 32 * 4;
+            const std::string file = imaging_test::BuildBmp(
+                width, height, bits, 0, {}, {}, noise(stride * size_t(std::abs(height))));
+            WriteFile(dir / "in.bmp", file);
+            const auto pixels = kestrun::imaging::DecodeBmp(file);
+            ASSERT_TRUE(pixels);
+            ASSERT_EQ(ToJpg(dir / "in.bmp", dir / "out.jpg", 80), "OK");
+            EXPECT_EQ(ReadFile(dir / "out.jpg"), *kestrun::imaging::EncodeJpeg(*pixels, 80))
+                << width << " " << height << " " << bits;
+            ASSERT_EQ(imaging_test::ToBmp(dir / "in.bmp", dir / "out.bmp"), "OK");
+            EXPECT_EQ(ReadFile(dir / "out.bmp"), kestrun::imaging::EncodeBmp24(*pixels));
+            // One byte short of its rows: not converted, the target left alone.
+            WriteFile(dir / "short.bmp", file.substr(0, file.size() - 1));
+            EXPECT_EQ(ToJpg(dir / "short.bmp", dir / "out.jpg", 80), vbhost::Gbk("转换失败!"));
+            EXPECT_EQ(ReadFile(dir / "out.jpg"), *kestrun::imaging::EncodeJpeg(*pixels, 80));
         }
     }
 }
