@@ -2,10 +2,12 @@
 // mapping, and response bodies and header text decoded to UTF-16. UTF-8 and UTF-16 bodies are
 // compared with a direct reading of those encodings (one U+FFFD for each byte that starts no
 // valid sequence; one for each unpaired surrogate or odd last byte); any other label must still
-// decode without fault and within a bound on the output.
+// decode without fault and within a bound on the output. The decoder straight into GBK must give
+// the bytes of the way through UTF-16 for every label.
 #include "fuzz_input.h"
 
 #include "kestrun/automation/http/charset.h"
+#include "kestrun/interop/codepage.h"
 
 #include <string>
 
@@ -153,6 +155,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::u16string byLabel = DecodeBody(body, label);
     if (byLabel.size() > 4 * body.size() + 4) {
         Fail(kTarget, "decoded body longer than its bound");
+    }
+
+    // The decoder straight into GBK gives the bytes of the way through UTF-16.
+    for (const std::string_view l : {label, std::string_view("utf-8"), std::string_view("utf-16le"),
+                                     std::string_view("utf-16be")}) {
+        if (DecodeBodyToAnsi(std::string(body), l) !=
+            kestrun::interop::WideToAnsi(DecodeBody(body, l))) {
+            Fail(kTarget, "GBK text differs from the text through UTF-16");
+        }
     }
 
     bool valid = false;

@@ -30,9 +30,9 @@ void DecodeBodyToAnsi(interop::GrowingResult &body, std::string_view declaredCha
 
 // The in-place decoders behind DecodeBodyToAnsi: `size` bytes at `data` in UTF-8 / UTF-16
 // (little or big endian) turned into code page 936 over the same storage; the result's length
-// is returned. An invalid sequence gives the code of U+FFFD (a "?") for its first byte and
-// decoding goes on at the next byte; a character the code page lacks gives "?"; the text ends at
-// U+0000. The first `skip` bytes (a byte-order mark) are left out.
+// is returned. An invalid sequence gives the code of U+FFFD (a "?") for its first byte (its first
+// unit in UTF-16) and decoding goes on after that; a character the code page lacks gives "?"; the
+// text ends at U+0000. The first `skip` bytes (a byte-order mark) are left out.
 size_t Utf8ToGbkInPlace(char *data, size_t size, size_t skip = 0);
 size_t Utf16ToGbkInPlace(char *data, size_t size, bool bigEndian, size_t skip = 0);
 

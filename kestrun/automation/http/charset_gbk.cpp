@@ -131,8 +131,10 @@ size_t Utf16ToGbkInPlace(char *data, size_t size, bool bigEndian, size_t skip) {
     size_t i = skip;
     size_t o = 0;
     while (i < n) {
+        // An invalid unit (a lone surrogate) or a cut-off one: one replacement for the whole
+        // unit, so that the units after it stay aligned.
         char32_t c = kReplacement;
-        size_t length = 1; // an invalid or cut-off unit: one replacement for its first byte
+        size_t length = n - i < 2 ? n - i : 2;
         if (i + 2 <= n) {
             const char32_t u = unitAt(i);
             if (u < 0xD800 || u > 0xDFFF) {
