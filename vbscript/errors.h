@@ -16,6 +16,7 @@ inline constexpr int32_t Subscript = 9;
 inline constexpr int32_t ArrayFixed = 10;
 inline constexpr int32_t DivByZero = 11;
 inline constexpr int32_t TypeMismatch = 13;
+inline constexpr int32_t OutOfStringSpace = 14;
 inline constexpr int32_t OutOfStack = 28;
 inline constexpr int32_t ProcNotDefined = 35;
 inline constexpr int32_t PermissionDenied = 70;

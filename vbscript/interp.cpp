@@ -546,6 +546,7 @@ Value BinaryExpr::apply(Interp &in, const Value &a, const Value &b) {
             break;
         }
     } else if (op == Op::Concat && a.isString() && b.isString()) {
+        checkJoinedLength(a.s().size(), b.s().size());
         std::u16string s;
         s.reserve(a.s().size() + b.s().size());
         s += a.s();
@@ -646,10 +647,14 @@ Flow AppendStmt::exec(Interp &in) {
     Value tail = value->eval(in);
     Value *var = target->ref(in);
     if (var && var->isString() && !tail.isObject() && !tail.isArray()) {
-        if (tail.isString())
+        if (tail.isString()) {
+            checkJoinedLength(var->s().size(), tail.s().size());
             var->mutableString().append(tail.s());
-        else if (!tail.isNull())
-            var->mutableString().append(toStr(in, tail));
+        } else if (!tail.isNull()) {
+            std::u16string text = toStr(in, tail);
+            checkJoinedLength(var->s().size(), text.size());
+            var->mutableString().append(text);
+        }
         return Flow::Normal;
     }
     Value head = target->eval(in);

@@ -749,10 +749,14 @@ Value binaryOp(Interp &in, Op op, const Value &a0, const Value &b0) {
     if (a.isArray() || b.isArray())
         raise(err::TypeMismatch);
     switch (op) {
-    case Op::Concat:
+    case Op::Concat: {
         if (a.isNull() && b.isNull())
             return Value::null();
-        return Value::str(toStr(in, a, true) + toStr(in, b, true));
+        std::u16string head = toStr(in, a, true);
+        std::u16string tail = toStr(in, b, true);
+        checkJoinedLength(head.size(), tail.size());
+        return Value::str(head + tail);
+    }
     case Op::Eq:
     case Op::Ne:
     case Op::Lt:

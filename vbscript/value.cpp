@@ -147,6 +147,11 @@ void Value::unfix() {
     }
 }
 
+void checkJoinedLength(size_t a, size_t b) {
+    if (a > kMaxTextLength || b > kMaxTextLength - a)
+        raise(err::OutOfStringSpace);
+}
+
 std::u16string &Value::mutableString() {
     if (s_->refs > 1) {
         auto *copy = new StrRep{1, s_->text};

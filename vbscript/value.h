@@ -74,6 +74,12 @@ public:
 
 void releaseObject(Object *o);
 
+// The longest text a script can build (256 Mi characters, 512 MiB): joining texts past it raises
+// "Out of string space" instead of exhausting the host process's memory.
+inline constexpr size_t kMaxTextLength = size_t{1} << 28;
+// Raises error 14 when texts of lengths `a` and `b` together exceed kMaxTextLength.
+void checkJoinedLength(size_t a, size_t b);
+
 class Value {
 public:
     Value() : type_(VType::Empty), raw_(0) {}

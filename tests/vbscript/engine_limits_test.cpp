@@ -134,6 +134,21 @@ TEST(VbsLimits, HugeBoundsAreOutOfMemoryWithoutOverflow) {
     ExpectCases({{"ReDim a(-1) : r = UBound(a)", "-1"}});
 }
 
+// A text that doubles on every pass stops at 256 Mi characters with "Out of string space" rather
+// than taking the host's memory, whichever way it is joined; the text built so far stays whole.
+TEST(VbsLimits, DoublingTextsEndInOutOfStringSpace) {
+    ExpectErrors({
+        {"r = \"ab\"\nFor i = 1 To 40 : r = r & r & i : Next", 14, 2},
+        {"r = \"ab\"\nFor i = 1 To 40 : r = r & r : Next", 14, 2},
+        {"r = Space(268435456)\nr = r & \"x\"", 14, 2},
+        {"r = Space(268435456)\nr = 1 & r", 14, 2},
+    });
+    ExpectCases({{"r = Space(268435455) & \"x\" : r = Len(r)", "268435456"},
+                 {"On Error Resume Next : r = Space(268435456) : r = r & r : r = Len(r) & \" \" & "
+                  "Err.Number",
+                  "268435456 14"}});
+}
+
 // Runs `code` with a time limit of `ms` milliseconds (and optionally a step budget); the error it
 // ends with, or number 0.
 ScriptError RunLimited(const char *code, int ms, uint64_t steps = 0) {
