@@ -67,8 +67,7 @@ install(FILES ${PROJECT_BINARY_DIR}/KestrunConfig.cmake
 # with its machine-readable copyright file and changelog; binaries are stripped (a build with
 # debug information also gets -dbgsym packages), the runtime package gets a shlibs file and the
 # ldconfig trigger. dpkg-shlibdeps works out the runtime dependencies from the shared objects.
-set(KESTRUN_PACKAGE_MAINTAINER "The Kestrun developers <kestrun@example.org>" CACHE STRING
-    "Maintainer field of the Debian packages (Name <address>)")
+# KESTRUN_PACKAGE_MAINTAINER (the Maintainer field) is set in the top-level CMakeLists.txt.
 
 # The copyright file: the project's license, in Debian's machine-readable format.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license_text)

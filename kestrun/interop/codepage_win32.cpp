@@ -18,6 +18,8 @@ template <class Char> bool AllAscii(std::basic_string_view<Char> text) {
     return true;
 }
 
+constexpr char16_t kSingleFF = 0xF8F5;
+
 bool IsHighSurrogate(char16_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
 }
@@ -61,7 +63,10 @@ std::u16string GbkToWide(std::string_view gbk) {
         out.assign(gbk.begin(), gbk.end());
         return out;
     }
-    if (StrictToWide(gbk, out)) {
+    // Byte FF is never part of a double-byte character; the code page maps it alone to U+F8F5,
+    // which some systems' tables lack, so it is converted here on every system.
+    const bool hasFF = gbk.find('\xFF') != std::string_view::npos;
+    if (!hasFF && StrictToWide(gbk, out)) {
         return out;
     }
     // Some bytes are not valid: character by character, one "?" for each offending byte.
@@ -72,6 +77,11 @@ std::u16string GbkToWide(std::string_view gbk) {
         const auto byte = static_cast<unsigned char>(gbk[i]);
         if (byte < 0x80) {
             out.push_back(byte);
+            ++i;
+            continue;
+        }
+        if (byte == 0xFF) {
+            out.push_back(kSingleFF);
             ++i;
             continue;
         }
@@ -90,6 +100,19 @@ void GbkEncoder::Append(std::string &out, std::u16string_view wide) {
     if (AllAscii(wide)) {
         out.append(wide.begin(), wide.end());
         return;
+    }
+    // U+F8F5 is byte FF of the code page (see GbkToWide), whatever the system's table says.
+    if (wide.find(kSingleFF) != std::u16string_view::npos) {
+        size_t start = 0;
+        for (;;) {
+            const size_t ff = wide.find(kSingleFF, start);
+            Append(out, wide.substr(start, ff == std::u16string_view::npos ? ff : ff - start));
+            if (ff == std::u16string_view::npos) {
+                return;
+            }
+            out.push_back('\xFF');
+            start = ff + 1;
+        }
     }
     // The ANSI code page holds no character outside the Basic Multilingual Plane: a surrogate
     // pair, or a lone surrogate, becomes one "?" before the conversion.

@@ -145,11 +145,26 @@ FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate) {
     return file;
 }
 
+// `\\.\pipe\name` or `\\?\pipe\name`: opening such a path to look at it would take the free
+// instance of its server, so a pipe is opened once, as the target itself.
+static bool IsPipePath(const std::string &localPath) {
+    if (localPath.size() < 9 || (localPath[0] != '\\' && localPath[0] != '/') ||
+        (localPath[1] != '\\' && localPath[1] != '/') ||
+        (localPath[2] != '.' && localPath[2] != '?') ||
+        (localPath[3] != '\\' && localPath[3] != '/')) {
+        return false;
+    }
+    const std::string_view rest = std::string_view(localPath).substr(4, 5);
+    return (rest[0] == 'p' || rest[0] == 'P') && (rest[1] == 'i' || rest[1] == 'I') &&
+           (rest[2] == 'p' || rest[2] == 'P') && (rest[3] == 'e' || rest[3] == 'E') &&
+           (rest[4] == '\\' || rest[4] == '/');
+}
+
 FileHandle OpenWriteTarget(const std::string &localPath) {
     if (localPath.empty()) {
         return {};
     }
-    if (IsMissingOrRegularFile(localPath)) {
+    if (!IsPipePath(localPath) && IsMissingOrRegularFile(localPath)) {
         return OpenRegularForWriting(localPath, true);
     }
     const std::optional<DWORD> attributes = Attributes(localPath);
