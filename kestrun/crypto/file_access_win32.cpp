@@ -3,6 +3,7 @@
 #include "kestrun/crypto/file_access.h"
 
 #include "kestrun/interop/codepage.h"
+#include "kestrun/interop/regular_file_seam.h"
 
 #include <windows.h>
 
@@ -24,7 +25,7 @@ using UniqueHandle = std::unique_ptr<void, HandleClose>;
 // Volume serial number and file index of an existing file or folder.
 bool FileIdentity(std::string_view ansiPath, BY_HANDLE_FILE_INFORMATION &info) {
     const std::wstring path = WidePath(ansiPath);
-    if (path.empty()) {
+    if (path.empty() || platform::IsPipePath(interop::AnsiToUtf8(ansiPath))) {
         return false;
     }
     // No access rights are needed to read the identity; backup semantics open folders too.

@@ -77,6 +77,12 @@ FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate);
 // FIFO that nobody reads are refused and left as they are; nothing is waited on.
 FileHandle OpenWriteTarget(const std::string &localPath);
 
+#ifdef _WIN32
+// True for a named pipe's path (`\\.\pipe\name`, `\\?\pipe\name`): opening one to look at it
+// takes the free instance of its server, so such a path is opened once, as what it is used for.
+bool IsPipePath(const std::string &localPath);
+#endif
+
 // Where a replacement of `localPath` through a temporary file and a rename must go: the path
 // itself, or the final target of the symbolic links it leads through (so that the links stay),
 // even a target that does not exist yet. nullopt when the path (or the final target) exists but

@@ -145,9 +145,7 @@ FileHandle OpenRegularForWriting(const std::string &localPath, bool truncate) {
     return file;
 }
 
-// `\\.\pipe\name` or `\\?\pipe\name`: opening such a path to look at it would take the free
-// instance of its server, so a pipe is opened once, as the target itself.
-static bool IsPipePath(const std::string &localPath) {
+bool IsPipePath(const std::string &localPath) {
     if (localPath.size() < 9 || (localPath[0] != '\\' && localPath[0] != '/') ||
         (localPath[1] != '\\' && localPath[1] != '/') ||
         (localPath[2] != '.' && localPath[2] != '?') ||
