@@ -1136,11 +1136,15 @@ Value fFormatDateTime(Interp &in, A a) {
 
 // ---------------------------------------------------------------- objects, code, UI
 
-Value fCreateObject(Interp &in, A a) {
-    return in.createObject(str(in, a, 0));
+// A text argument that may be left out (empty then).
+std::u16string optionalStr(Interp &in, A a, size_t i) {
+    return has(a, i) ? str(in, a, i) : std::u16string();
 }
-Value fGetObject(Interp &, A) {
-    raise(err::CannotCreate);
+Value fCreateObject(Interp &in, A a) {
+    return in.createObject(str(in, a, 0), optionalStr(in, a, 1));
+}
+Value fGetObject(Interp &in, A a) {
+    return in.getObject(optionalStr(in, a, 0), optionalStr(in, a, 1));
 }
 Value fGetRef(Interp &in, A a) {
     auto it = in.procs.find(lowerAscii(str(in, a, 0)));

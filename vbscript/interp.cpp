@@ -1337,14 +1337,26 @@ Value Interp::newInstance(const std::u16string &lname) {
     return v;
 }
 
-Value Interp::createObject(const std::u16string &progId) {
+Value Interp::createObject(const std::u16string &progId, std::u16string_view server) {
     std::u16string l = lowerAscii(progId);
-    if (l == u"scripting.dictionary")
-        return Value::object(new Dictionary(*this));
-    if (l == u"vbscript.regexp")
-        return makeRegExp(*this);
+    if (server.empty()) {
+        if (l == u"scripting.dictionary")
+            return Value::object(new Dictionary(*this));
+        if (l == u"vbscript.regexp")
+            return makeRegExp(*this);
+    }
+    if (objects)
+        return objects->createObject(*this, progId, server);
     throw ScriptError(err::CannotCreate,
                       errorDescription(err::CannotCreate) + u": '" + progId + u"'");
+}
+
+Value Interp::getObject(std::u16string_view path, std::u16string_view progId) {
+    if (objects)
+        return objects->getObject(*this, path, progId);
+    if (path.empty() && !progId.empty())
+        return createObject(std::u16string(progId));
+    throw ScriptError(err::CannotCreate);
 }
 
 } // namespace kestrun::vbscript

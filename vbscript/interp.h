@@ -54,6 +54,18 @@ struct DialogHost {
 };
 std::unique_ptr<DialogHost> makeDesktopDialogs();
 
+// The objects a script reaches by CreateObject and GetObject beyond the engine's own
+// (Scripting.Dictionary, VBScript.RegExp): the host's platform objects. Failures throw
+// ScriptError with the language's number (429 when the name is unknown).
+struct ObjectHost {
+    virtual ~ObjectHost() = default;
+    // `server` is empty unless the script named a machine.
+    virtual Value createObject(Interp &in, std::u16string_view progId,
+                               std::u16string_view server) = 0;
+    // GetObject(path, progId): either may be empty (a missing argument).
+    virtual Value getObject(Interp &in, std::u16string_view path, std::u16string_view progId) = 0;
+};
+
 // The button a user picks by pressing Enter in a message box of `buttons` (the button bits of
 // MsgBox's second argument): what a dialog answers when it cannot be shown.
 inline int defaultMessageBoxAnswer(int buttons) {
@@ -107,6 +119,8 @@ public:
 
     bool allowUI = false;
     std::unique_ptr<DialogHost> dialogs;
+    // Null: only the engine's own objects can be created.
+    std::unique_ptr<ObjectHost> objects;
     // Conversion between text and the ANSI code page (Asc/Chr); Latin-1 unless the host sets it.
     std::function<std::string(std::u16string_view)> toAnsi;
     std::function<std::u16string(std::string_view)> fromAnsi;
@@ -121,7 +135,8 @@ public:
     void execLocal(std::u16string_view code);        // Execute
     Value evalLocal(std::u16string_view expression); // Eval
     Value newInstance(const std::u16string &lname);
-    Value createObject(const std::u16string &progId);
+    Value createObject(const std::u16string &progId, std::u16string_view server = {});
+    Value getObject(std::u16string_view path, std::u16string_view progId);
     // Measures the stack of the running thread for the outermost call (depth 0).
     void markStack();
     void track(Object *o);

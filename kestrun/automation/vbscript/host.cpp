@@ -1,5 +1,7 @@
 #include "kestrun/automation/vbscript/host.h"
 
+#include "kestrun/automation/vbscript/platform_objects.h"
+
 #include "kestrun/interop/codepage.h"
 #include "kestrun/interop/errors.h"
 
@@ -17,6 +19,7 @@ std::unique_ptr<ScriptControl> NewControl() {
     auto control = std::make_unique<ScriptControl>();
     control->Engine()->toAnsi = [](std::u16string_view w) { return interop::WideToAnsi(w); };
     control->Engine()->fromAnsi = [](std::string_view a) { return interop::AnsiToWide(a); };
+    control->Engine()->objects = NewPlatformObjects();
     control->SetLanguage(u"vbscript");
     return control;
 }
