@@ -9,4 +9,7 @@ namespace kestrun::scripting {
 using vbscript::Interp;
 using vbscript::Value;
 
+// Scripting.FileSystemObject.
+Value NewFileSystemObject(Interp &in);
+
 } // namespace kestrun::scripting

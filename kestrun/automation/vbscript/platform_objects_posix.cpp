@@ -18,6 +18,7 @@ struct Factory {
 
 constexpr Factory kFactories[] = {
     {u"", nullptr}, // placeholder so that the table is never empty
+    {u"scripting.filesystemobject", scripting::NewFileSystemObject},
 };
 
 class StandardObjects final : public ObjectHost {
