@@ -458,6 +458,47 @@ r = r & fso.FileExists(dir & "/folder/moved.txt"))vb"),
                   "/f.txt|g.txtTrueFalse|58|53|True212345False");
 }
 
+TEST_F(Fso, BadArgumentsGiveErrorsNotCrashes) {
+    EXPECT_EQ(Body(R"vb(On Error Resume Next
+x = fso.GetFile("")
+r = Err.Number
+Err.Clear
+x = fso.FileExists("a" & Chr(0) & "b")
+r = r & "|" & Err.Number
+Err.Clear
+x = fso.GetFile(dir & "/" & String(5000, "x"))
+r = r & "|" & Err.Number
+Err.Clear
+x = fso.OpenTextFile(dir & "/a.txt", 2, True, 7)
+r = r & "|" & Err.Number
+Err.Clear
+x = fso.BuildPath("a")
+r = r & "|" & Err.Number
+Err.Clear
+x = fso.NoSuchMember
+r = r & "|" & Err.Number
+Err.Clear
+x = fso.GetSpecialFolder(9)
+r = r & "|" & Err.Number
+Err.Clear
+x = fso.GetDrive("C:")
+r = r & "|" & Err.Number
+Err.Clear
+Set t = fso.CreateTextFile(dir & "/a.txt")
+t.WriteBlankLines -1
+r = r & "|" & Err.Number
+Err.Clear
+x = t.Read(1)
+r = r & "|" & Err.Number
+Err.Clear
+fso.CopyFile "", dir
+r = r & "|" & Err.Number
+Err.Clear
+x = fso.GetStandardStream(3)
+r = r & "|" & Err.Number)vb"),
+              "5|52|52|5|450|438|5|68|5|54|5|5");
+}
+
 TEST_F(Fso, HostRunsScriptsWithTheObject) {
     // Through the host as the exports call it: GBK script text, the object by its ProgID.
     const std::string script = kestrun::interop::Utf8ToAnsi(

@@ -225,7 +225,7 @@ Plan PlanFor(const std::string &source, const std::string &dest, bool expand, bo
     } else {
         const fs::Info info = fs::Stat(source);
         if (!info.exists)
-            RaiseErrno(ENOENT, source, folders ? err::PathNotFound : err::FileNotFound);
+            RaiseErrno(errno, source, folders ? err::PathNotFound : err::FileNotFound);
         if (info.folder != folders)
             Raise(folders ? err::PathNotFound : err::FileNotFound);
         plan.sources.folder = FolderOf(source);

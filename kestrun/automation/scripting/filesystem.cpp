@@ -122,8 +122,10 @@ public:
             CheckArgCount(args, 1, 1);
             const std::string p = NonEmpty(path(0));
             const fs::Info info = fs::Stat(p);
-            if (!info.exists || info.folder)
-                fs::RaiseErrno(ENOENT, p, err::FileNotFound);
+            if (!info.exists)
+                fs::RaiseErrno(errno, p, err::FileNotFound);
+            if (info.folder)
+                fs::Raise(err::FileNotFound);
             return NewFile(p);
         }
         if (name == u"getfolder") {

@@ -51,7 +51,8 @@ struct Info {
     uint64_t size = 0;
     timespec modified{}, accessed{}, created{};
 };
-// Follows symbolic links for the facts, notes whether the name is one.
+// Follows symbolic links for the facts, notes whether the name is one. When the name does not
+// exist, errno tells why.
 Info Stat(const std::string &path);
 bool IsFolder(const std::string &path);
 bool IsFile(const std::string &path);
