@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -453,9 +455,12 @@ Set t = f.OpenAsTextStream(1)
 r = r & t.ReadAll
 t.Close
 f.Delete
-r = r & fso.FileExists(dir & "/folder/moved.txt"))vb"),
+r = r & fso.FileExists(dir & "/folder/moved.txt")
+fso.GetFolder(dir & "/folder").CreateTextFile("in.txt").Write "1"
+fso.GetFolder(dir & "/folder").CreateTextFile(dir & "/full.txt").Write "2"
+r = r & fso.FileExists(dir & "/folder/in.txt") & fso.FileExists(dir & "/full.txt"))vb"),
               "32 34 16 TXT File File folder 5 7 TrueTrueTrue True / " + dir_ +
-                  "/f.txt|g.txtTrueFalse|58|53|True212345False");
+                  "/f.txt|g.txtTrueFalse|58|53|True212345FalseTrueTrue");
 }
 
 TEST_F(Fso, BadArgumentsGiveErrorsNotCrashes) {
@@ -497,6 +502,28 @@ Err.Clear
 x = fso.GetStandardStream(3)
 r = r & "|" & Err.Number)vb"),
               "5|52|52|5|450|438|5|68|5|54|5|5");
+}
+
+TEST_F(Fso, StandardOutputStream) {
+    // Standard output goes to a file for the length of the script.
+    std::fflush(stdout);
+    const int saved = dup(1);
+    const int file = open(Path("stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(file, 0);
+    dup2(file, 1);
+    close(file);
+    const std::string result = Body(R"vb(Set s = fso.GetStandardStream(1)
+s.WriteLine "out 中"
+s.Close
+On Error Resume Next
+x = fso.GetStandardStream(1).ReadLine
+r = Err.Number)vb");
+    dup2(saved, 1);
+    close(saved);
+    EXPECT_EQ(result, "54");
+    EXPECT_EQ(ReadBytes(Path("stdout.txt")), "out \xD6\xD0\r\n");
+    // Closing the stream left the process's standard output open.
+    EXPECT_NE(fcntl(1, F_GETFD), -1);
 }
 
 TEST_F(Fso, HostRunsScriptsWithTheObject) {

@@ -273,7 +273,11 @@ public:
         if (name == u"createtextfile") {
             CheckArgCount(args, 1, 3);
             need();
-            const std::string path = fs::Join(path_, fs::Native(ArgText(in, args, 0)));
+            // A name is taken in this folder; a full path as it is.
+            const std::string name = fs::Native(ArgText(in, args, 0));
+            if (name.empty())
+                fs::Raise(err::InvalidCall);
+            const std::string path = name.front() == '/' ? name : fs::Join(path_, name);
             return CreateTextStream(path, ArgBool(in, args, 1, true), ArgBool(in, args, 2, false));
         }
         if (name == u"copy") {
