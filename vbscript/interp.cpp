@@ -1025,12 +1025,14 @@ void Interp::markStack() {
 }
 
 Interp::HostCall Interp::enter() {
-    deadline_ = std::chrono::steady_clock::now() + timeLimit;
+    lastCheck_ = std::chrono::steady_clock::now();
+    deadline_ = lastCheck_ + timeLimit;
+    // The first checks come soon, whatever a step costs; the stride grows while steps are fast.
+    stride_ = kFirstStride;
     expired_ = false;
     running_ = true;
-    ticks_ = granted_ = hasBudget_
-                            ? static_cast<int32_t>(std::min<uint64_t>(budget_, kStepsPerCheck))
-                            : kStepsPerCheck;
+    ticks_ = granted_ =
+        hasBudget_ ? static_cast<int32_t>(std::min<uint64_t>(budget_, stride_)) : stride_;
     depth = 0;
     globalFrame.resumeNext = false; // On Error Resume Next lasts for one block of code
     frame = &globalFrame;
@@ -1071,12 +1073,22 @@ void Interp::checkLimits() {
         if (budget_ == 0)
             stop(u"The script was stopped: it ran out of its step budget");
     }
-    if (std::chrono::steady_clock::now() >= deadline_)
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline_)
         stop(u"The script was stopped: it ran longer than " +
              asciiToU16(std::to_string(timeLimit.count())) + u" ms");
-    ticks_ = granted_ = hasBudget_
-                            ? static_cast<int32_t>(std::min<uint64_t>(budget_, kStepsPerCheck))
-                            : kStepsPerCheck;
+    // Slow steps (joining huge texts, filling huge arrays) shorten the stride between clock
+    // reads, so that such a script still stops close to its limit rather than thousands of slow
+    // steps later; fast steps lengthen it again. The clock is read about every millisecond at
+    // most, which costs nothing measurable.
+    const auto since = now - lastCheck_;
+    lastCheck_ = now;
+    if (since > std::chrono::milliseconds(2))
+        stride_ = std::max<int32_t>(1, stride_ / 16);
+    else if (since < std::chrono::microseconds(200))
+        stride_ = std::min<int32_t>(kStepsPerCheck, stride_ * 2);
+    ticks_ = granted_ =
+        hasBudget_ ? static_cast<int32_t>(std::min<uint64_t>(budget_, stride_)) : stride_;
 }
 
 Value Interp::callProc(Proc &p, Instance *me, Args args) {

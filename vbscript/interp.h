@@ -110,12 +110,13 @@ public:
     // (0: no budget), whatever the time.
     void setStepBudget(uint64_t steps);
     // The check of the limits, made on every loop back-edge and procedure call: a countdown
-    // that reads the clock only every kStepsPerCheck steps.
+    // that reads the clock at most every kStepsPerCheck steps, more often while steps are slow.
     void tick() {
         if (--ticks_ <= 0) [[unlikely]]
             checkLimits();
     }
     static constexpr int32_t kStepsPerCheck = 4096;
+    static constexpr int32_t kFirstStride = 8;
 
     bool allowUI = false;
     std::unique_ptr<DialogHost> dialogs;
@@ -182,6 +183,9 @@ private:
 
     int32_t ticks_ = kStepsPerCheck;
     int32_t granted_ = kStepsPerCheck; // steps the countdown started from
+    // Steps between two reads of the clock: shortened while steps are slow (see checkLimits).
+    int32_t stride_ = kStepsPerCheck;
+    std::chrono::steady_clock::time_point lastCheck_;
     std::chrono::steady_clock::time_point deadline_;
     bool expired_ = false;
     std::u16string stopReason_; // why and where the script was first stopped

@@ -198,6 +198,23 @@ TEST(VbsLimits, RunawayScriptsStopAtTheTimeLimit) {
     EXPECT_EQ(in.run(u"F", {Value::lng(20000)}).intValue(), 200010000);
 }
 
+// A loop whose every step is slow (here a 16 Mi-character text built and dropped, milliseconds a
+// step) is stopped after a few of them past the limit, not thousands: the clock is read more often
+// while steps are slow.
+TEST(VbsLimits, SlowStepsStopSoonAfterTheLimit) {
+    Interp in;
+    in.timeLimit = std::chrono::milliseconds(100);
+    try {
+        in.addCode(u"n = 0\nDo\n  s = Space(16777216) : n = n + 1\nLoop");
+        FAIL() << "the loop was not stopped";
+    } catch (const ScriptError &e) {
+        EXPECT_EQ(e.number, err::Stopped);
+    }
+    const int32_t steps = in.evaluate(u"n").intValue();
+    EXPECT_GT(steps, 0);
+    EXPECT_LT(steps, 500) << "steps run before the script was stopped";
+}
+
 TEST(VbsLimits, StepBudgetStopsLoopsWhateverTheTime) {
     ScriptError e = RunLimited("For i = 1 To 100000 : x = i : Next", 60000, 5000);
     EXPECT_EQ(e.number, err::Stopped);
