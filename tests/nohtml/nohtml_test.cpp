@@ -63,10 +63,13 @@ TEST(NoHtml, WhiteSpaceCollapses) {
 }
 
 TEST(NoHtml, HugePagesComplete) {
-    // A 10 MB style block: the stage either removes it or is skipped; nothing crashes.
+    // A 10 MB style block: each stage either does its work or, on a machine too busy to finish it
+    // in time, is skipped; nothing crashes and nothing else comes out.
     const std::string block = "<style>" + std::string(10'000'000, 'x') + "</style>z";
     const std::string out = Strip(block, 15);
-    EXPECT_TRUE(out == " z" || out == " " + std::string(10'000'000, 'x') + " z");
+    const std::string x(10'000'000, 'x');
+    EXPECT_TRUE(out == " z" || out == " " + x + " z" || out == "<style>" + x + " z" ||
+                out == block);
     // Many unclosed style blocks.
     std::string opens;
     while (opens.size() < 2'000'000) {
