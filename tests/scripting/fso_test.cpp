@@ -70,9 +70,11 @@ protected:
         std::string pattern = (stdfs::temp_directory_path() / "fso_test_XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
+        cwd_ = stdfs::current_path();
     }
     void TearDown() override {
         std::error_code ec;
+        stdfs::current_path(cwd_, ec);
         stdfs::remove_all(dir_, ec);
     }
 
@@ -89,6 +91,7 @@ protected:
     std::string Path(const std::string &name) const { return dir_ + "/" + name; }
 
     std::string dir_;
+    stdfs::path cwd_;
 };
 
 TEST_F(Fso, AnsiTextIsGbkOnDisk) {
@@ -356,6 +359,27 @@ fso.GetFolder(dir & "/dest").Delete
 r = r & "|" & fso.GetFolder(dir).SubFolders.Count)vb"),
               "True3True|58|58|76|76 Path not found|70|58|76|53|FalseTrue76renamedTrueFalse|1");
     EXPECT_TRUE(stdfs::exists(Path("renamed/sub/x.txt")));
+}
+
+TEST_F(Fso, TheRootIsNeverDeletedAndDotNamesTheFolder) {
+    stdfs::create_directories(Path("keep/inner"));
+    WriteBytes(Path("keep/inner/f.txt"), "f");
+    WriteBytes(Path("stay.txt"), "s");
+    EXPECT_EQ(Body(R"vb(On Error Resume Next
+fso.DeleteFolder "/"
+r = Err.Number
+Err.Clear
+fso.CopyFolder "/", dir & "/rootcopy"
+r = r & "|" & Err.Number
+Err.Clear
+fso.MoveFolder "/.", dir & "/rootmove"
+r = r & "|" & Err.Number
+Err.Clear
+On Error GoTo 0
+fso.DeleteFolder dir & "/keep/inner/."
+r = r & "|" & fso.FolderExists(dir & "/keep/inner") & fso.FolderExists(dir & "/keep") & _
+    fso.FileExists(dir & "/stay.txt"))vb"),
+              "70|70|70|FalseTrueTrue");
 }
 
 TEST_F(Fso, ReadOnlyFilesRefuseWritesAndDeletes) {

@@ -223,13 +223,18 @@ Plan PlanFor(const std::string &source, const std::string &dest, bool expand, bo
             Raise(folders ? err::PathNotFound : err::FileNotFound);
         plan.intoFolder = true;
     } else {
+        // The name as it resolves, so that "." or ".." stand for the folder they name; the
+        // root itself is never copied, moved or deleted.
+        const std::string full = fs::Absolute(source);
+        if (full == "/")
+            Raise(err::PermissionDenied);
         const fs::Info info = fs::Stat(source);
         if (!info.exists)
             RaiseErrno(errno, source, folders ? err::PathNotFound : err::FileNotFound);
         if (info.folder != folders)
             Raise(folders ? err::PathNotFound : err::FileNotFound);
-        plan.sources.folder = FolderOf(source);
-        plan.sources.names.emplace_back(name);
+        plan.sources.folder = FolderOf(full);
+        plan.sources.names.emplace_back(fs::LastName(full));
         plan.intoFolder = EndsWithSeparator(dest);
     }
     if (plan.intoFolder && !fs::IsFolder(dest))
