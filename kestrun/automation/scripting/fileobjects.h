@@ -35,10 +35,10 @@ namespace fsops {
 void CopyFile(const std::string &source, const std::string &dest, bool overwrite, bool expand);
 // Returns where the file went (for a single file).
 std::string MoveFile(const std::string &source, const std::string &dest, bool expand);
-void DeleteFile(const std::string &spec, bool force, bool expand);
+void DeleteFile(const std::string &target, bool force, bool expand);
 void CopyFolder(const std::string &source, const std::string &dest, bool overwrite, bool expand);
 std::string MoveFolder(const std::string &source, const std::string &dest, bool expand);
-void DeleteFolder(const std::string &spec, bool force, bool expand);
+void DeleteFolder(const std::string &target, bool force, bool expand);
 // Renames a file or folder within its folder; returns the new path. 58 when the name is taken.
 std::string Rename(const std::string &path, std::u16string_view newName);
 

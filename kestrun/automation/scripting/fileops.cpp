@@ -206,7 +206,7 @@ void CopyTree(const std::string &source, const std::string &target, bool overwri
     }
 }
 
-// The sources a spec names and whether the destination is a folder to put them in.
+// The sources a name stands for and whether the destination is a folder to put them in.
 struct Plan {
     fs::Matches sources;
     bool intoFolder = false;
@@ -267,8 +267,8 @@ std::string MoveFile(const std::string &source, const std::string &dest, bool ex
     return last;
 }
 
-void DeleteFile(const std::string &spec, bool force, bool expand) {
-    const Plan plan = PlanFor(spec, "/", expand, false);
+void DeleteFile(const std::string &target, bool force, bool expand) {
+    const Plan plan = PlanFor(target, "/", expand, false);
     for (const std::string &name : plan.sources.names) {
         const std::string path = fs::Join(plan.sources.folder, name);
         if (!force && fs::ReadOnly(path))
@@ -299,8 +299,8 @@ std::string MoveFolder(const std::string &source, const std::string &dest, bool 
     return last;
 }
 
-void DeleteFolder(const std::string &spec, bool force, bool expand) {
-    const Plan plan = PlanFor(spec, "/", expand, true);
+void DeleteFolder(const std::string &target, bool force, bool expand) {
+    const Plan plan = PlanFor(target, "/", expand, true);
     for (const std::string &name : plan.sources.names)
         DeleteTree(fs::Join(plan.sources.folder, name), force);
 }

@@ -150,10 +150,10 @@ public:
         }
         if (name == u"getdrive") {
             CheckArgCount(args, 1, 1);
-            const std::u16string spec = text(0);
-            if (spec.empty())
+            const std::u16string drive = text(0);
+            if (drive.empty())
                 fs::Raise(err::InvalidCall);
-            if (spec != u"/")
+            if (drive != u"/")
                 fs::Raise(err::DeviceUnavailable);
             return NewDrive();
         }

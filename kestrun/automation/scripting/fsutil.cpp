@@ -294,16 +294,16 @@ std::vector<std::string> List(const std::string &folder, bool folders) {
     return names;
 }
 
-Matches Expand(const std::string &spec, bool folders) {
+Matches Expand(const std::string &pattern, bool folders) {
     Matches m;
-    const std::string_view pattern = LastName(spec);
-    m.folder = std::string(ParentOf(spec));
+    const std::string_view last = LastName(pattern);
+    m.folder = std::string(ParentOf(pattern));
     if (m.folder.empty())
         m.folder = ".";
     if (!IsFolder(m.folder))
         Raise(err::PathNotFound);
     for (std::string &name : List(m.folder, folders))
-        if (WildcardMatch(pattern, name))
+        if (WildcardMatch(last, name))
             m.names.push_back(std::move(name));
     return m;
 }

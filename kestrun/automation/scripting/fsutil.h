@@ -73,12 +73,12 @@ Value SizeValue(uint64_t size);
 // case-insensitive comparison. Raises 76 when the folder cannot be read.
 std::vector<std::string> List(const std::string &folder, bool folders);
 
-// The names a file or folder spec with wildcards in its last component names: the folder part
-// must exist (76), and `folders` chooses what kind of entries match.
+// The entries that a path with wildcards in its last component matches: the folder part must
+// exist (76), and `folders` chooses what kind of entries match.
 struct Matches {
     std::string folder;
     std::vector<std::string> names;
 };
-Matches Expand(const std::string &spec, bool folders);
+Matches Expand(const std::string &pattern, bool folders);
 
 } // namespace kestrun::scripting::fs
