@@ -109,6 +109,13 @@ Value fLen(Interp &in, A a) {
         return Value::null();
     return Value::lng(static_cast<int32_t>(TextOf(in, v).size()));
 }
+// LenB of a Byte() array counts its bytes; of anything else, its text's characters.
+Value fLenB(Interp &in, A a) {
+    const Value &v = arg(a, 0);
+    if (v.isArray() && v.a()->bytes && v.a()->dims.size() == 1)
+        return Value::lng(v.a()->dims[0]);
+    return fLen(in, a);
+}
 Value fLeft(Interp &in, A a) {
     int32_t n = lng(in, a, 1);
     if (n < 0)
@@ -631,7 +638,7 @@ std::u16string typeNameOf(const Value &v) {
     case VType::Error:
         return u"Error";
     case VType::Array:
-        return u"Variant()";
+        return v.a()->bytes ? u"Byte()" : u"Variant()";
     case VType::Object:
         return v.o() ? v.o()->typeName() : u"Nothing";
     }
@@ -642,7 +649,10 @@ Value fTypeName(Interp &, A a) {
     return Value::str(typeNameOf(arg(a, 0)));
 }
 Value fVarType(Interp &, A a) {
-    return Value::integer(static_cast<int16_t>(static_cast<uint16_t>(arg(a, 0).type())));
+    const Value &v = arg(a, 0);
+    if (v.isArray() && v.a()->bytes)
+        return Value::integer(static_cast<int16_t>(kByteArrayVarType));
+    return Value::integer(static_cast<int16_t>(static_cast<uint16_t>(v.type())));
 }
 Value fIsArray(Interp &, A a) {
     return Value::boolean(arg(a, 0).isArray());
@@ -1323,7 +1333,7 @@ const Builtin kBuiltins[] = {
     {u"left", fLeft, 2, 2},
     {u"leftb", fLeft, 2, 2},
     {u"len", fLen, 1, 1},
-    {u"lenb", fLen, 1, 1},
+    {u"lenb", fLenB, 1, 1},
     {u"log", fLog, 1, 1},
     {u"ltrim", fLTrim, 1, 1},
     {u"mid", fMid, 2, 3},

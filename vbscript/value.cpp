@@ -130,7 +130,7 @@ bool Value::isNumeric() const {
 ArrayRep *Value::mutableArray() {
     // References held by locks (an element passed ByRef) do not count as sharing.
     if (a_->refs - a_->locks > 1) {
-        auto *copy = new ArrayRep{1, 0, a_->fixed, a_->dims, a_->data};
+        auto *copy = new ArrayRep{1, 0, a_->fixed, a_->dims, a_->data, a_->bytes};
         --a_->refs;
         a_ = copy;
     }

@@ -32,6 +32,8 @@ enum class VType : uint16_t {
     Byte = 17,
     Array = 8204, // array of variants
 };
+// VarType of a Byte() array.
+inline constexpr uint16_t kByteArrayVarType = 8209;
 
 struct StrRep {
     int refs = 1;
@@ -45,6 +47,9 @@ struct ArrayRep {
     bool fixed = false;        // declared with bounds by Dim: ReDim refuses it
     std::vector<int32_t> dims; // element count per dimension (upper bound + 1)
     std::vector<Value> data;   // first subscript varies fastest
+    // A Byte() array (binary data from streams and HTTP responses): VarType reports vbArray +
+    // vbByte and hosts receive it as an array of bytes. Its elements are Byte values.
+    bool bytes = false;
 };
 
 // Arguments reach procedures and members as pointers: to the caller's variable when passed by

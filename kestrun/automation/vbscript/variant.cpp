@@ -32,6 +32,7 @@ Value fromVariantAt(const VARIANT &v, int depth);
 Value fromArray(SAFEARRAY *sa, VARTYPE vt, int depth) {
     auto *rep = new ArrayRep;
     Value out = Value::array(rep);
+    rep->bytes = vt == VT_UI1; // a Byte() array stays one in the script
     if (!sa)
         return out;
     UINT dims = SafeArrayGetDim(sa);
@@ -186,6 +187,35 @@ Value fromVariantAt(const VARIANT &v, int depth) {
     }
 }
 
+// A Byte() array of one dimension whose elements are all still Bytes (a script may have stored
+// other values into it) crosses as an array of bytes; anything else as an array of VARIANTs.
+bool IsByteArray(const ArrayRep &a) {
+    if (!a.bytes || a.dims.size() != 1)
+        return false;
+    for (const Value &e : a.data)
+        if (e.type() != VType::Byte)
+            return false;
+    return true;
+}
+
+SAFEARRAY *ByteSafeArray(const ArrayRep &a) {
+    SAFEARRAY *sa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(a.data.size()));
+    if (!sa)
+        throw std::bad_alloc();
+    if (!a.data.empty()) {
+        void *p = nullptr;
+        if (SafeArrayAccessData(sa, &p) != S_OK || !p) {
+            SafeArrayDestroy(sa);
+            throw std::bad_alloc();
+        }
+        auto *bytes = static_cast<unsigned char *>(p);
+        for (size_t n = 0; n < a.data.size(); ++n)
+            bytes[n] = a.data[n].by();
+        SafeArrayUnaccessData(sa);
+    }
+    return sa;
+}
+
 } // namespace
 
 Value FromVariant(const VARIANT &v) {
@@ -265,6 +295,11 @@ void ToVariant(const std::shared_ptr<Interp> &engine, const Value &value, VARIAN
     }
     case VType::Array: {
         const ArrayRep *a = value.a();
+        if (IsByteArray(*a)) {
+            t.vt = VT_ARRAY | VT_UI1;
+            t.parray = ByteSafeArray(*a);
+            break;
+        }
         std::vector<SAFEARRAYBOUND> bounds;
         for (int32_t n : a->dims)
             bounds.push_back(SAFEARRAYBOUND{static_cast<ULONG>(n), 0});
