@@ -72,6 +72,24 @@ public:
 
     // The object's description of why the last failing call failed (empty when none failed).
     virtual std::u16string ErrorDescription() const = 0;
+
+    // What scripts' own request objects need beyond the exports (the Linux object has them; the
+    // others answer E_NOTIMPL).
+
+    // send with a body of bytes sent as they are.
+    virtual HRESULT sendBytes(std::string_view body) {
+        (void)body;
+        return E_NOTIMPL;
+    }
+    // The final response's status code and reason phrase.
+    virtual HRESULT status(int32_t *code, std::u16string *reason) {
+        (void)code;
+        (void)reason;
+        return E_NOTIMPL;
+    }
+    // Why the last send failed.
+    enum class Failure { None, Resolve, Connect, Timeout, Certificate, Other };
+    virtual Failure LastFailure() const { return Failure::Other; }
 };
 
 // Makes a request object of a kind; null when it cannot be made.

@@ -152,21 +152,49 @@ public:
     }
 
     HRESULT send(const std::optional<std::u16string> &body) override {
+        std::string payload = body ? WideToUtf8(*body) : std::string();
+        return SendPayload(body.has_value(), payload);
+    }
+
+    HRESULT sendBytes(std::string_view body) override {
+        return SendPayload(true, std::string(body));
+    }
+
+    HRESULT status(int32_t *code, std::u16string *reason) override {
+        if (code == nullptr || reason == nullptr) {
+            return E_POINTER;
+        }
+        if (state_ != State::Done) {
+            return Fail(kPending, NotDoneReason());
+        }
+        long status = 0;
+        curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+        *code = static_cast<int32_t>(status);
+        *reason = DecodeHeaderText(reason_);
+        return S_OK;
+    }
+
+    Failure LastFailure() const override { return failureKind_; }
+
+    HRESULT SendPayload(bool hasBody, const std::string &payload) {
         if (state_ != State::Opened && state_ != State::Done && state_ != State::Failed) {
             return Fail(E_UNEXPECTED, u"The request is not open");
         }
         responseHeaders_.clear();
+        reason_.clear();
         received_ = std::make_shared<interop::GrowingResult>();
         headersComplete_ = false;
         callbackFailure_ = nullptr;
-        std::string payload = body ? WideToUtf8(*body) : std::string();
-        const CURLcode code = Perform(body.has_value(), payload);
+        failureKind_ = Failure::None;
+        const CURLcode code = Perform(hasBody, payload);
         if (callbackFailure_) {
             state_ = State::Failed;
+            failureKind_ = Failure::Other;
             std::rethrow_exception(callbackFailure_);
         }
         if (code != CURLE_OK) {
             state_ = State::Failed;
+            failureKind_ = FailureOf(code);
             failure_ = Ascii(errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(code));
             return Fail(E_FAIL, failure_);
         }
@@ -221,6 +249,25 @@ private:
     HRESULT Fail(HRESULT hr, std::u16string description) {
         lastError_ = std::move(description);
         return hr;
+    }
+
+    static Failure FailureOf(CURLcode code) {
+        switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return Failure::Resolve;
+        case CURLE_COULDNT_CONNECT:
+            return Failure::Connect;
+        case CURLE_OPERATION_TIMEDOUT:
+            return Failure::Timeout;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CACERT_BADFILE:
+            return Failure::Certificate;
+        default:
+            return Failure::Other;
+        }
     }
 
     std::u16string NotDoneReason() const {
@@ -319,6 +366,13 @@ private:
                 line.remove_suffix(1);
             }
             if (line.starts_with("HTTP/")) {
+                // "HTTP/1.1 200 OK": the reason phrase follows the second blank (none in HTTP/2).
+                const size_t codeAt = line.find(' ');
+                const size_t reasonAt =
+                    codeAt == std::string_view::npos ? codeAt : line.find(' ', codeAt + 1);
+                request->reason_ = reasonAt == std::string_view::npos
+                                       ? std::string()
+                                       : std::string(line.substr(reasonAt + 1));
                 request->responseHeaders_.clear();
                 request->received_->Clear();
                 request->headersComplete_ = false;
@@ -365,6 +419,8 @@ private:
     std::string url_;
     std::vector<std::string> headerLines_;
     std::string responseHeaders_;
+    std::string reason_; // of the final response's status line
+    Failure failureKind_ = Failure::None;
     bool headersComplete_ = false;
     // The body, received straight into the storage of the String result it becomes.
     std::shared_ptr<interop::GrowingResult> received_ = std::make_shared<interop::GrowingResult>();

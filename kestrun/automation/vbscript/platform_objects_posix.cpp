@@ -3,6 +3,7 @@
 #include "kestrun/automation/vbscript/platform_objects.h"
 
 #include "kestrun/automation/scripting/objects.h"
+#include "kestrun/automation/scripting/process_view.h"
 #include "vbscript/ops.h"
 
 #include <string>
@@ -19,9 +20,19 @@ struct Factory {
 constexpr Factory kFactories[] = {
     {u"", nullptr}, // placeholder so that the table is never empty
     {u"scripting.filesystemobject", scripting::NewFileSystemObject},
+    {u"adodb.stream", scripting::NewAdoStream},
+    {u"wscript.shell", scripting::NewShell},
+    {u"msxml2.xmlhttp", scripting::NewXmlHttp},
+    {u"msxml2.xmlhttp.3.0", scripting::NewXmlHttp},
+    {u"microsoft.xmlhttp", scripting::NewXmlHttp},
+    {u"msxml2.xmlhttp.6.0", scripting::NewXmlHttp60},
+    {u"msxml2.serverxmlhttp", scripting::NewServerXmlHttp},
+    {u"msxml2.serverxmlhttp.6.0", scripting::NewServerXmlHttp},
+    {u"winhttp.winhttprequest.5.1", scripting::NewWinHttpRequest},
 };
 
-class StandardObjects final : public ObjectHost {
+// Also the engine's process view: the environment and current directory its shell objects share.
+class StandardObjects final : public ObjectHost, public scripting::ProcessViewHolder {
 public:
     Value createObject(Interp &in, std::u16string_view progId,
                        std::u16string_view server) override {
