@@ -141,7 +141,9 @@ Function Try(dir, what)
     Select Case what
     Case "charset" : s.Charset = "klingon"
     Case "closed" : x = s.Size
-    Case "position" : s.Open : s.WriteText "ab" : s.Position = 7
+    Case "position" : s.Open : s.WriteText "ab" : s.Position = -1
+    Case "grow" : s.Open : s.WriteText "ab" : s.Position = 9 : x = s.Size & "," & s.Position
+    Case "textwrite" : s.Open : s.WriteText "ab" : s.Write Empty
     Case "readtext" : s.Type = 1 : s.Open : x = s.ReadText
     Case "read" : s.Open : x = s.Read
     Case "write" : s.Type = 1 : s.Open : s.Write "text"
@@ -152,7 +154,7 @@ Function Try(dir, what)
     Case "twice" : s.Open : s.Open
     Case "progid" : Set s = CreateObject("ADODB.NoSuchThing")
     End Select
-    Try = Err.Number & " " & Err.Source & ": " & Err.Description
+    Try = Err.Number & " " & Err.Source & ": " & Err.Description & x
 End Function
 )";
     auto run = [&](const char *what) {
@@ -163,6 +165,8 @@ End Function
     EXPECT_EQ(run("charset"), wrong);
     EXPECT_EQ(run("position"), wrong);
     EXPECT_EQ(run("write"), wrong);
+    EXPECT_EQ(run("textwrite"), "3219 ADODB.Stream: Operation is not allowed in this context.");
+    EXPECT_EQ(run("grow"), "0 : 9,9");
     EXPECT_EQ(run("type"), wrong);
     EXPECT_EQ(run("closed"),
               "3704 ADODB.Stream: Operation is not allowed when the object is closed.");

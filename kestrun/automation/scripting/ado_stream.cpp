@@ -63,6 +63,7 @@ constexpr int32_t kAlreadyOpen = 3705;
 // The most a stream grows to by writing (1 GiB).
 constexpr size_t kMaxBytes = size_t{1} << 30;
 
+constexpr int32_t kModeRead = 1;
 constexpr int32_t kTypeBinary = 1;
 constexpr int32_t kTypeText = 2;
 constexpr int32_t kReadAll = -1;
@@ -176,6 +177,9 @@ public:
         }
         if (name == u"write") {
             CheckArgCount(args, 1, 1);
+            // Bytes written to a new, empty text stream make it a binary one.
+            if (type_ == kTypeText && data_.empty())
+                type_ = kTypeBinary;
             if (type_ != kTypeBinary)
                 Fail(kNotAllowed);
             std::optional<std::string> bytes = BytesOf(*args[0]);
@@ -291,9 +295,17 @@ public:
         if (name == u"position") {
             RequireOpen();
             const double at = vbscript::toDouble(in, v);
-            if (!(at >= 0) || at > static_cast<double>(data_.size()))
+            if (!(at >= 0) || at > static_cast<double>(kMaxBytes))
                 Fail(kBadArguments);
             position_ = static_cast<size_t>(at);
+            // Past the end: a stream that can be written grows with zero bytes up to the
+            // position; a read-only one (Mode 1) keeps its size, and reads there find its end.
+            if (position_ > data_.size()) {
+                if (mode_ == kModeRead)
+                    position_ = data_.size();
+                else
+                    data_.resize(position_, '\0');
+            }
             return;
         }
         if (name == u"size" || name == u"eos" || name == u"state")
