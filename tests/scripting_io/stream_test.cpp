@@ -124,11 +124,11 @@ Function Main()
     r = r & "|" & s.ReadText(1) & "|" & s.EOS
     s.Position = 0
     s.LineSeparator = -1
-    r = r & "|" & s.ReadText(2) & "|" & s.Position & "|" & Len(s.ReadText(-2))
+    r = r & "|" & s.ReadText(2) & "|" & s.Position & "|" & Len(s.ReadText(-2)) & "|" & IsNull(s.ReadText)
     Main = r
 End Function
 )";
-    EXPECT_EQ(Call(script, "Main"), "17|一行|10|三|True|一行|9|6");
+    EXPECT_EQ(Call(script, "Main"), "17|一行|10|三|True|一行|9|6|True");
 }
 
 TEST(AdoStream, ErrorsCarryAdoNumbersAndTheObjectsSource) {

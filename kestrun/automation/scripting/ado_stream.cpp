@@ -195,6 +195,10 @@ public:
             const int32_t count = ArgLong(in, args, 0, kReadAll);
             if (count < kReadLine)
                 Fail(kBadArguments);
+            // Nothing left to read (past a byte-order mark at the start): Null, as Read gives.
+            const std::string_view bom = ByteOrderMark(charset_);
+            if (position_ >= data_.size() || (position_ == 0 && !bom.empty() && data_ == bom))
+                return Value::null();
             return Value::str(ReadText(count));
         }
         if (name == u"writetext") {
