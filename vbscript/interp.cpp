@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <type_traits>
 
 namespace kestrun::vbscript {
 
@@ -990,6 +991,9 @@ Interp::Interp() : frame(&globalFrame) {
 }
 
 Interp::~Interp() {
+    // Objects of this engine released just before, inside a release still in progress, go
+    // while the engine they refer to is there.
+    flushReleases();
     frame = &globalFrame;
     globalFrame.with.clear();
     // Move the globals out first so that Class_Terminate code sees valid (empty) slots.
@@ -1299,6 +1303,49 @@ Value Interp::evaluate(std::u16string_view expression) {
         frame = &globalFrame;
         throw;
     }
+}
+
+template <class Body> auto Interp::memberCall(const Value &obj, Body &&body) -> decltype(body()) {
+    if (!obj.isObject())
+        raise(err::ObjectRequired);
+    if (!obj.o())
+        raise(err::ObjectNotSet);
+    if (running_) // a call back into the running script
+        return body();
+    HostCall call = enter();
+    try {
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            if (expired_)
+                stop({});
+        } else {
+            auto r = body();
+            if (expired_)
+                stop({});
+            return r;
+        }
+    } catch (ScriptError &e) {
+        if (!e.line)
+            e.line = curLine;
+        frame = &globalFrame;
+        throw;
+    }
+}
+
+Value Interp::callMember(const Value &obj, std::u16string_view name, Args args) {
+    Value keep = obj;
+    return memberCall(keep, [&] { return keep.o()->get(*this, lowerAscii(name), args); });
+}
+
+void Interp::putMember(const Value &obj, std::u16string_view name, Args args, const Value &v,
+                       bool isSet) {
+    Value keep = obj;
+    memberCall(keep, [&] { keep.o()->put(*this, lowerAscii(name), args, v, isSet); });
+}
+
+std::vector<Value> Interp::enumerateMember(const Value &obj) {
+    Value keep = obj;
+    return memberCall(keep, [&] { return keep.o()->enumerate(*this); });
 }
 
 void Interp::execGlobal(std::u16string_view code) {

@@ -88,7 +88,9 @@ struct LocalTime {
 };
 LocalTime localNow();
 
-class Interp {
+// Shared ownership (enable_shared_from_this) lets the host hand out references to the engine
+// from inside it: an object passed to another component keeps its engine alive.
+class Interp : public std::enable_shared_from_this<Interp> {
 public:
     Interp();
     ~Interp();
@@ -100,6 +102,15 @@ public:
     void executeStatement(std::u16string_view code);
     Value run(std::u16string_view name, std::vector<Value> args);
     Value evaluate(std::u16string_view expression);
+    // Member access on one of the engine's objects for the host (a caller holding a reference
+    // to it): `obj.name(args)`, `obj.name(args) = v` (Set when isSet) and For Each. `name` is
+    // case-insensitive, empty for the default member; arguments are written through as ByRef.
+    // Made from outside a running script they are host calls, under the time limit; from inside
+    // (a component calling back while the script runs) they are part of the running call.
+    Value callMember(const Value &obj, std::u16string_view name, Args args);
+    void putMember(const Value &obj, std::u16string_view name, Args args, const Value &v,
+                   bool isSet);
+    std::vector<Value> enumerateMember(const Value &obj);
 
     // ---- run-time limit ----
     // Each call from the host (addCode, executeStatement, run, evaluate) may run this long
@@ -178,6 +189,7 @@ private:
         }
     };
     [[nodiscard]] HostCall enter();
+    template <class Body> auto memberCall(const Value &obj, Body &&body) -> decltype(body());
     [[noreturn]] void stop(std::u16string description);
     void checkLimits();
 

@@ -46,13 +46,7 @@ void finishObject(Object *o) {
     delete o;
 }
 
-template <class Finish> void dispose(Finish &&first) {
-    if (reaper.active) {
-        first(true);
-        return;
-    }
-    reaper.active = true;
-    first(false);
+void drain() {
     while (!reaper.objects.empty() || !reaper.arrays.empty()) {
         if (!reaper.arrays.empty()) {
             ArrayRep *a = reaper.arrays.back();
@@ -64,6 +58,16 @@ template <class Finish> void dispose(Finish &&first) {
             finishObject(o);
         }
     }
+}
+
+template <class Finish> void dispose(Finish &&first) {
+    if (reaper.active) {
+        first(true);
+        return;
+    }
+    reaper.active = true;
+    first(false);
+    drain();
     reaper.active = false;
 }
 
@@ -85,6 +89,12 @@ void releaseObject(Object *o) {
         else
             finishObject(o);
     });
+}
+
+void flushReleases() {
+    if (!reaper.active)
+        return; // nothing waits
+    drain();
 }
 
 Value Value::ascii(std::string_view s) {

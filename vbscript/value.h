@@ -78,6 +78,11 @@ public:
 };
 
 void releaseObject(Object *o);
+// Frees now what waits to be freed on this thread (values released while another release was
+// in progress further up the stack). An engine calls it before it goes away, so that none of
+// its objects outlives it when the engine's last owner lets go in the middle of a release (a
+// component releasing the script objects it held).
+void flushReleases();
 
 // The longest text a script can build (256 Mi characters, 512 MiB): joining texts past it raises
 // "Out of string space" instead of exhausting the host process's memory.

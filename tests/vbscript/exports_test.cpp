@@ -110,8 +110,11 @@ TEST_F(VbsExports, RunVBFunctionReturnsValuesAndOwnsNothing) {
     EXPECT_EQ(RunVBFunction(script.ref(), obj.ref(), noArgs.ref(), &result, error.ref()), 1);
     EXPECT_EQ(result.vt, VT_DISPATCH);
     EXPECT_NE(result.pdispVal, nullptr);
-    // Handed back in as an argument it arrives as Nothing: another engine cannot drive it.
-    vbhost::String isNothing("Function IsNo(o) : IsNo = (o Is Nothing) : End Function"),
+    // Handed back in as an argument: on Windows another engine calls it through IDispatch;
+    // without COM it arrives as Nothing.
+    vbhost::String isNothing("Function IsNo(o)\r\n"
+                             "  If o Is Nothing Then IsNo = True Else IsNo = (o.V = 7)\r\n"
+                             "End Function"),
         isNo("IsNo");
     vbhost::Array objArgs;
     objArgs.CreateVariants({{1, 0}});

@@ -1,10 +1,12 @@
 // RunVBScript, RunVBFunction and RunVBFunction_MT: thin shims over host.h.
 #include "kestrun/automation/vbscript/host.h"
+#include "kestrun/automation/vbscript/object_proxy.h"
 #include "kestrun/automation/vbscript/threads.h"
 #include "kestrun/automation/vbscript/variant.h"
 #include "kestrun/interop/frame.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,11 @@ std::vector<Value> ArgumentsOf(SAFEARRAY *array) {
 // return value in `result` (whose previous content is cleared).
 int32_t RunFunctionCall(const std::string &script, const std::string &functionName,
                         SAFEARRAY *arguments, VARIANT *result, std::string &errorText) {
+    // COM for the call (objects the script creates, its result's proxies), set up before the
+    // engine exists and undone after it is gone (or handed to the caller with the result).
+    std::optional<CallApartment> apartment;
+    if (!script.empty())
+        apartment.emplace();
     FunctionResult outcome;
     std::vector<Value> values;
     try {
@@ -246,6 +253,9 @@ KESTRUN_EXPORT int32_t KESTRUN_CALL RunVBFunction_MT(SAFEARRAY **calls, SAFEARRA
                                [&slots](size_t i) { vbscript::CallThread(*slots[i]); });
         SAFEARRAY *resultArray = results ? *results : nullptr;
         for (auto &slot : slots) {
+            // Objects a row returned were made on its thread, which has ended: they are the
+            // caller's now.
+            vbscript::AdoptObjectProxies(*slot->result.get());
             interop::PutArrayVariant(resultArray, {slot->index}, slot->result.get());
             interop::PutArrayString(callArray, {slot->index, 2}, slot->resultText);
         }

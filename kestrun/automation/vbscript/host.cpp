@@ -1,5 +1,6 @@
 #include "kestrun/automation/vbscript/host.h"
 
+#include "kestrun/automation/vbscript/object_proxy.h"
 #include "kestrun/automation/vbscript/platform_objects.h"
 
 #include "kestrun/interop/codepage.h"
@@ -37,6 +38,7 @@ int32_t RunScript(std::string_view script, std::string &errorText) {
         errorText = kNoCodeMessage;
         return 0;
     }
+    CallApartment apartment; // COM for the objects the script creates, outliving the engine
     auto control = NewControl();
     auto error = control->Error();
     try {

@@ -49,3 +49,17 @@ IDispatch *NewObjectProxy(const std::shared_ptr<Interp> &engine, const Value &va
 }
 
 } // namespace kestrun::vbscript
+
+namespace kestrun::vbscript {
+
+// No other component's objects can be driven here: they arrive as Nothing.
+Value ObjectFromInterface(IUnknown *, Interp *) {
+    return Value::nothing();
+}
+
+void AdoptObjectProxies(VARIANT &) {}
+
+CallApartment::CallApartment() = default;
+CallApartment::~CallApartment() = default;
+
+} // namespace kestrun::vbscript

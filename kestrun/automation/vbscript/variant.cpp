@@ -27,9 +27,9 @@ std::u16string bstrText(BSTR b) {
 // itself (or an array that holds a reference to itself) cannot recurse without end.
 constexpr int kMaxDepth = 64;
 
-Value fromVariantAt(const VARIANT &v, int depth);
+Value fromVariantAt(const VARIANT &v, int depth, Interp *engine);
 
-Value fromArray(SAFEARRAY *sa, VARTYPE vt, int depth) {
+Value fromArray(SAFEARRAY *sa, VARTYPE vt, int depth, Interp *engine) {
     auto *rep = new ArrayRep;
     Value out = Value::array(rep);
     rep->bytes = vt == VT_UI1; // a Byte() array stays one in the script
@@ -60,7 +60,7 @@ Value fromArray(SAFEARRAY *sa, VARTYPE vt, int depth) {
             VariantInit(&e);
             if (SafeArrayGetElement(sa, idx.data(), &e) == S_OK) {
                 try {
-                    rep->data[n] = fromVariantAt(e, depth + 1);
+                    rep->data[n] = fromVariantAt(e, depth + 1, engine);
                 } catch (...) {
                     VariantClear(&e);
                     throw;
@@ -74,27 +74,27 @@ Value fromArray(SAFEARRAY *sa, VARTYPE vt, int depth) {
                 VariantInit(&ref);
                 ref.vt = static_cast<VARTYPE>(vt | VT_BYREF);
                 ref.byref = p;
-                rep->data[n] = fromVariantAt(ref, depth + 1);
+                rep->data[n] = fromVariantAt(ref, depth + 1, engine);
             }
         }
     }
     return out;
 }
 
-Value fromVariantAt(const VARIANT &v, int depth) {
+Value fromVariantAt(const VARIANT &v, int depth, Interp *engine) {
     if (depth > kMaxDepth)
         throw ScriptError(err::TypeMismatch);
     VARTYPE vt = v.vt;
     if (vt & VT_ARRAY) {
         SAFEARRAY *sa = (vt & VT_BYREF) ? (v.pparray ? *v.pparray : nullptr) : v.parray;
-        return fromArray(sa, static_cast<VARTYPE>(vt & VT_TYPEMASK), depth);
+        return fromArray(sa, static_cast<VARTYPE>(vt & VT_TYPEMASK), depth, engine);
     }
     if (vt & VT_BYREF) {
         if (!v.byref)
             return {};
         VARTYPE base = static_cast<VARTYPE>(vt & VT_TYPEMASK);
         if (base == VT_VARIANT)
-            return fromVariantAt(*v.pvarVal, depth + 1);
+            return fromVariantAt(*v.pvarVal, depth + 1, engine);
         VARIANT copy;
         VariantInit(&copy);
         copy.vt = base;
@@ -131,10 +131,13 @@ Value fromVariantAt(const VARIANT &v, int depth) {
             break;
         case VT_BSTR:
             return Value::str(bstrText(*v.pbstrVal));
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            return ObjectFromInterface(*v.ppunkVal, engine);
         default:
             return {};
         }
-        return fromVariantAt(copy, depth + 1);
+        return fromVariantAt(copy, depth + 1, engine);
     }
     switch (vt) {
     case VT_NULL:
@@ -173,9 +176,7 @@ Value fromVariantAt(const VARIANT &v, int depth) {
         return numberValue(static_cast<double>(v.ullVal));
     case VT_DISPATCH:
     case VT_UNKNOWN:
-        // Objects of other components cannot be driven from a script engine of this library;
-        // they arrive as Nothing.
-        return Value::nothing();
+        return ObjectFromInterface(v.punkVal, engine);
     case VT_DECIMAL: {
         double d = static_cast<double>(v.decVal.Lo64) +
                    static_cast<double>(v.decVal.Hi32) * 18446744073709551616.0;
@@ -218,8 +219,8 @@ SAFEARRAY *ByteSafeArray(const ArrayRep &a) {
 
 } // namespace
 
-Value FromVariant(const VARIANT &v) {
-    return fromVariantAt(v, 0);
+Value FromVariant(const VARIANT &v, Interp *engine) {
+    return fromVariantAt(v, 0, engine);
 }
 
 const VARIANT *FollowReferences(const VARIANT &v) {

@@ -10,10 +10,12 @@
 namespace kestrun::vbscript {
 
 // Reads a VARIANT (by-reference variants followed, arrays copied). Strings are UTF-16.
-// Interface pointers become Nothing; kinds the language has no subtype for become Empty.
+// Interface pointers become what ObjectFromInterface makes of them (objects whose members the
+// script calls on Windows, Nothing elsewhere; a proxy of `engine`'s own object turns back into
+// that object); kinds the language has no subtype for become Empty.
 // By-reference links and nested arrays deeper than a fixed limit (a VARIANT that refers to
 // itself, say) raise a type mismatch (ScriptError).
-Value FromVariant(const VARIANT &v);
+Value FromVariant(const VARIANT &v, Interp *engine = nullptr);
 
 // The VARIANT at the end of a chain of by-reference VARIANTs (`v` itself when it is none), or
 // null when a link is null or the chain is longer than the limit FromVariant keeps to.
