@@ -374,6 +374,32 @@ TEST_F(ComAutomation, HostCallsReturnedObjectThroughIDispatch) {
     EXPECT_EQ(AsText(text.bstrVal), L"7|41|2|80040007|Counter|it failed");
     VariantClear(&text);
 
+    // A callback: this script hands one of its objects to another engine's object, which
+    // calls it back while the first script is still running.
+    vbhost::String callerScript(
+        "Class Caller\r\n"
+        "  Function CallBack(cb) : CallBack = cb.Add(20, 22) : End Function\r\n"
+        "End Class\r\n"
+        "Function MakeCaller() : Set MakeCaller = New Caller : End Function\r\n"),
+        makeCaller("MakeCaller"), useCaller("UseCaller");
+    VARIANT callerVar;
+    VariantInit(&callerVar);
+    ASSERT_EQ(RunVBFunction(callerScript.ref(), makeCaller.ref(), nullptr, &callerVar, error.ref()),
+              1)
+        << error.bytes();
+    vbhost::String userScript(std::string(kCounterScript) +
+                              "Function UseCaller(c)\r\n"
+                              "  Set k = New Counter\r\n"
+                              "  UseCaller = c.CallBack(k) & \"|\" & k.Total\r\n"
+                              "End Function\r\n");
+    SafeArrayPutElement(args.get(), &i0, &callerVar);
+    VariantClear(&callerVar);
+    ASSERT_EQ(RunVBFunction(userScript.ref(), useCaller.ref(), args.ref(), &text, error.ref()), 1)
+        << error.bytes();
+    ASSERT_EQ(text.vt, VT_BSTR);
+    EXPECT_EQ(AsText(text.bstrVal), L"42|1");
+    VariantClear(&text);
+
     bag->Release();
     VariantClear(&counterVar); // the last reference: the engine goes away
 }
