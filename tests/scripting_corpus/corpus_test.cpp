@@ -6,6 +6,7 @@
 // platform has. NAME.windows.expected, where present, holds the Windows build's summary of a
 // script whose output differs there by design (the README lists why).
 #include "kestrun/automation/vbscript/host.h"
+#include "kestrun/automation/vbscript/object_proxy.h"
 #include "kestrun/interop/codepage.h"
 #include "loopback_server.h"
 
@@ -67,6 +68,7 @@ Value Text(const std::string &utf8) {
 // Calls Main of `script` (UTF-8) through the script host as the exports do; the summary as UTF-8,
 // or "ERROR " and the host's message.
 std::string CallMain(const std::string &script, std::vector<Value> args) {
+    kestrun::vbscript::CallApartment apartment; // COM for the system's objects, as the export has
     kestrun::vbscript::FunctionResult result;
     std::string error;
     if (!kestrun::vbscript::RunFunction(kestrun::interop::Utf8ToAnsi(script), "Main",
