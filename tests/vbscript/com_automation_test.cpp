@@ -154,6 +154,23 @@ End Function
     EXPECT_EQ(Call(script, "Xml"), "True|two|1=one|2=two");
 }
 
+// GetObject with a path binds the object its moniker names: here the system's management
+// service, queried for the running process.
+TEST_F(ComAutomation, GetObjectBindsMonikers) {
+    const std::string script = R"(
+Function Query()
+  Set wmi = GetObject("winmgmts:\\.\root\cimv2")
+  n = 0
+  For Each p In wmi.ExecQuery("SELECT * FROM Win32_Process WHERE Name = 'vbscript_com_test.exe'")
+    n = n + 1
+    name = p.Name
+  Next
+  Query = n & "|" & LCase(name)
+End Function
+)";
+    EXPECT_EQ(Call(script, "Query"), "1|vbscript_com_test.exe");
+}
+
 // A system Dictionary given to the script: members with arguments, the default member, Let with
 // arguments, For Each over its keys, and script objects stored in it coming back as themselves.
 TEST_F(ComAutomation, SystemDictionaryAsArgument) {
