@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -146,6 +147,46 @@ TEST_F(VbsExports, RunVBFunctionReturnsValuesAndOwnsNothing) {
     vbhost::String bad("Function F(\r\n");
     EXPECT_EQ(RunVBFunction(bad.ref(), name.ref(), nullptr, nullptr, error.ref()), 0);
     EXPECT_EQ(error.bytes().rfind("10", 0), 0u) << error.bytes();
+}
+
+TEST_F(VbsExports, ByteArraysComeBackAsArraysOfBytes) {
+    vbhost::String script(
+        "Function Echo(b) : Echo = b : End Function\r\n"
+        "Function Kind(b) : Kind = TypeName(b) & VarType(b) & LenB(b) : End Function");
+    vbhost::String echo("Echo"), kind("Kind"), error;
+    SAFEARRAY *bytes = SafeArrayCreateVector(VT_UI1, 0, 3);
+    ASSERT_NE(bytes, nullptr);
+    void *data = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(bytes, &data), S_OK);
+    static const unsigned char kBytes[3] = {0x00, 0x7F, 0xFF};
+    std::memcpy(data, kBytes, 3);
+    SafeArrayUnaccessData(bytes);
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_ARRAY | VT_UI1;
+    arg.parray = bytes;
+    vbhost::Array args;
+    args.CreateVariants({{1, 0}});
+    LONG i0 = 0;
+    SafeArrayPutElement(args.get(), &i0, &arg);
+    VariantClear(&arg);
+
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(RunVBFunction(script.ref(), kind.ref(), args.ref(), &result, error.ref()), 1);
+    EXPECT_EQ(Utf16(result), "Byte()82093");
+    VariantClear(&result);
+    ASSERT_EQ(RunVBFunction(script.ref(), echo.ref(), args.ref(), &result, error.ref()), 1);
+    ASSERT_EQ(result.vt, VT_ARRAY | VT_UI1);
+    LONG lb = -1, ub = -1;
+    SafeArrayGetLBound(result.parray, 1, &lb);
+    SafeArrayGetUBound(result.parray, 1, &ub);
+    EXPECT_EQ(lb, 0);
+    EXPECT_EQ(ub, 2);
+    ASSERT_EQ(SafeArrayAccessData(result.parray, &data), S_OK);
+    EXPECT_EQ(std::memcmp(data, kBytes, 3), 0);
+    SafeArrayUnaccessData(result.parray);
+    VariantClear(&result);
 }
 
 } // namespace
