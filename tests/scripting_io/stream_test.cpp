@@ -149,6 +149,7 @@ Function Try(dir, what)
     Case "write" : s.Type = 1 : s.Open : s.Write "text"
     Case "type" : s.Open : s.WriteText "ab" : s.Type = 1
     Case "load" : s.Open : s.LoadFromFile dir & "/missing.txt"
+    Case "loaddir" : s.Open : s.LoadFromFile dir
     Case "exists" : s.Open : s.WriteText "new" : s.SaveToFile dir & "/keep.txt"
     Case "nodir" : s.Open : s.SaveToFile dir & "/no/such.txt", 2
     Case "twice" : s.Open : s.Open
@@ -173,6 +174,7 @@ End Function
     EXPECT_EQ(run("readtext"), "3219 ADODB.Stream: Operation is not allowed in this context.");
     EXPECT_EQ(run("read"), "3219 ADODB.Stream: Operation is not allowed in this context.");
     EXPECT_EQ(run("load"), "3002 ADODB.Stream: File could not be opened.");
+    EXPECT_EQ(run("loaddir"), "3002 ADODB.Stream: File could not be opened.");
     EXPECT_EQ(run("exists"), "3004 ADODB.Stream: Write to file failed.");
     EXPECT_EQ(ReadFile(dir / "keep.txt"), "old");
     EXPECT_EQ(run("nodir"), "3004 ADODB.Stream: Write to file failed.");

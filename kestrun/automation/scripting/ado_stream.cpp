@@ -375,6 +375,9 @@ private:
                 Fail(kFileNotOpened);
             if (n == 0)
                 break;
+            // A file (or a device such as /dev/zero) larger than a stream may grow to.
+            if (bytes.size() + static_cast<size_t>(n) > kMaxBytes)
+                vbscript::raise(vbscript::err::OutOfMemory);
             bytes.append(chunk, static_cast<size_t>(n));
         }
         data_ = std::move(bytes);
