@@ -47,8 +47,12 @@ void civilFromDays(int64_t z, int &y, int &m, int &d) {
 // Days from 1970-01-01 to 1899-12-30.
 constexpr int64_t kEpochShift = -25569;
 
-// Splits a serial into whole days and seconds of the day, rounding to the second.
+// Splits a serial into whole days and seconds of the day, rounding to the second. A serial
+// outside the years 100 to 9999 (or not a number), which only a caller's VARIANT can bring in,
+// is an overflow, as making such a date in a script is.
 void splitSerial(double serial, int64_t &days, int64_t &secs) {
+    if (!(serial >= -657434.0 && serial < 2958466.0))
+        raise(err::Overflow);
     double whole = std::trunc(serial);
     double frac = std::fabs(serial - whole);
     days = static_cast<int64_t>(whole);

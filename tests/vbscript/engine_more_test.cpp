@@ -2,6 +2,8 @@
 #include "corpus.h"
 #include "no_dialogs.h"
 
+#include <cmath>
+
 namespace vbtest {
 namespace {
 
@@ -88,6 +90,29 @@ TEST(VbsValues, CurrencyDatesAndMixedKinds) {
         {"r = Int(\"3.7\") & Fix(\"-3.7\")", "3-3"},
     });
     ExpectErrors({{"x = CByte(256)", 6, 1}, {"x = #2024-01-01# + 10000000", 6, 1}});
+}
+
+// Dates a caller passes in may lie outside the years 100 to 9999, or be no number at all: taking
+// them apart is an overflow (error 6), never undefined arithmetic.
+TEST(VbsValues, CallersDatesOutOfRangeOverflow) {
+    Interp in;
+    in.addCode(u"Function Part(d, what)\n"
+               u"Select Case what\n"
+               u"Case 0 : Part = Month(d)\nCase 1 : Part = Year(d)\nCase 2 : Part = Hour(d)\n"
+               u"Case 3 : Part = Weekday(d)\nCase 4 : Part = CStr(d)\nEnd Select\n"
+               u"End Function");
+    for (double serial : {1.2304e224, -1e300, 2958466.0, -657435.0, std::nan("")}) {
+        for (int what = 0; what < 5; ++what) {
+            try {
+                in.run(u"Part", {Value::date(serial), Value::lng(what)});
+                ADD_FAILURE() << serial << " part " << what << " gave a result";
+            } catch (const ScriptError &e) {
+                EXPECT_EQ(e.number, err::Overflow) << serial << " part " << what;
+            }
+        }
+    }
+    EXPECT_EQ(in.run(u"Part", {Value::date(2958465.5), Value::lng(1)}).intValue(), 9999);
+    EXPECT_EQ(in.run(u"Part", {Value::date(-657434.0), Value::lng(1)}).intValue(), 100);
 }
 
 TEST(VbsStatements, SelectCaseKinds) {
