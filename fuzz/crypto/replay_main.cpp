@@ -1,14 +1,11 @@
 // Replays generated inputs (real ciphertext texts in every form, cut short and with flipped
 // bytes) and every file of the given folders through the fuzz entry, so that every build - plain
 // and sanitized, any compiler - rechecks the decryption of ciphertext texts without libFuzzer.
+#include "../common/corpus_files.h"
 #include "fuzz_cipher_text.h"
 
 #include "kestrun/crypto/aes_text.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 int main(int argc, char **argv) {
@@ -35,23 +32,8 @@ int main(int argc, char **argv) {
             }
         }
     }
-    for (int i = 1; i < argc; ++i) {
-        std::error_code ec;
-        for (const auto &entry : std::filesystem::directory_iterator(argv[i], ec)) {
-            if (!entry.is_regular_file()) {
-                continue;
-            }
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-            FuzzCipherText(bytes);
-            ++replayed;
-        }
-        if (ec) {
-            std::fprintf(stderr, "cannot read corpus folder %s\n", argv[i]);
-            return 1;
-        }
-    }
-    std::printf("replayed %zu inputs\n", replayed);
-    return replayed == 0 ? 1 : 0;
+    if (!fuzzreplay::ForEachCorpusFile(argc, argv, 1, replayed,
+                                       [](const std::string &bytes) { FuzzCipherText(bytes); }))
+        return 1;
+    return fuzzreplay::Finish(replayed);
 }

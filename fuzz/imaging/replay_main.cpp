@@ -2,6 +2,7 @@
 // given folders through the fuzz entry, so that every build - plain and sanitized, any compiler -
 // rechecks the loaders without libFuzzer. With --write-seeds DIR it writes the seeds as a
 // starting corpus for the fuzzer instead.
+#include "../common/corpus_files.h"
 #include "fuzz_loaders.h"
 #include "seeds.h"
 
@@ -36,23 +37,8 @@ int main(int argc, char **argv) {
             }
         }
     }
-    for (int i = 1; i < argc; ++i) {
-        std::error_code ec;
-        for (const auto &entry : std::filesystem::directory_iterator(argv[i], ec)) {
-            if (!entry.is_regular_file()) {
-                continue;
-            }
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-            FuzzImageLoaders(bytes);
-            ++replayed;
-        }
-        if (ec) {
-            std::fprintf(stderr, "cannot read corpus folder %s\n", argv[i]);
-            return 1;
-        }
-    }
-    std::printf("replayed %zu inputs\n", replayed);
-    return replayed == 0 ? 1 : 0;
+    if (!fuzzreplay::ForEachCorpusFile(argc, argv, 1, replayed,
+                                       [](const std::string &bytes) { FuzzImageLoaders(bytes); }))
+        return 1;
+    return fuzzreplay::Finish(replayed);
 }
