@@ -277,7 +277,7 @@ enum class ProcKind : uint8_t { Sub, Function, PropGet, PropLet, PropSet };
 struct Proc {
     std::u16string name, lname;
     ProcKind kind = ProcKind::Sub;
-    std::vector<bool> byRef; // one per parameter
+    std::vector<uint8_t> byRef; // one per parameter: 1 when ByRef
     std::unordered_map<std::u16string, int> locals;
     int slots = 0;
     int retSlot = -1;

@@ -37,7 +37,7 @@ Value fitSum(int64_t r, bool isLong) {
     return Value::dbl(static_cast<double>(r));
 }
 
-bool isCompare(Op op) {
+constexpr bool isCompare(Op op) {
     return op >= Op::Eq && op <= Op::Ge;
 }
 
@@ -59,7 +59,8 @@ template <class T> bool compare(Op op, T x, T y) {
 }
 
 // The fast cases of arithmetic and comparison; false when the general rules must decide.
-bool fastBinary(Op op, const Value &a, const Value &b, Value &out) {
+// Inlined so that nodes made for one operator drop the other cases.
+[[gnu::always_inline]] inline bool fastBinary(Op op, const Value &a, const Value &b, Value &out) {
     if (intLike(a) && intLike(b)) {
         int64_t x = a.intValue(), y = b.intValue();
         bool isLong = a.type() == VType::Long || b.type() == VType::Long;
@@ -125,7 +126,7 @@ bool fastBinary(Op op, const Value &a, const Value &b, Value &out) {
 }
 
 // A compiled comparison as a condition, or -1 when the general rules must decide.
-int fastCompare(Op op, const Value &a, const Value &b) {
+[[gnu::always_inline]] inline int fastCompare(Op op, const Value &a, const Value &b) {
     if (intLike(a) && intLike(b))
         return compare(op, a.intValue(), b.intValue());
     bool da = a.type() == VType::Double, db = b.type() == VType::Double;
@@ -250,6 +251,61 @@ struct FastBinary : Compiled {
     Op op;
     Operand a, b;
 };
+
+// A binary operation on two variables or constants, made for one operator: the operands are
+// read where they live, with no temporaries.
+template <Op kOp> struct PureBinary : FastBinary {
+    using FastBinary::FastBinary;
+
+    Value eval(Interp &in) override {
+        const Value *pa = a.peek(in);
+        const Value *pb = b.peek(in);
+        Value r;
+        if (fastBinary(kOp, *pa, *pb, r))
+            return r;
+        return bin->apply(in, *pa, *pb);
+    }
+
+    bool truth(Interp &in) override {
+        if constexpr (!isCompare(kOp)) {
+            return truthy(in, eval(in));
+        } else {
+            const Value *pa = a.peek(in);
+            const Value *pb = b.peek(in);
+            int c = fastCompare(kOp, *pa, *pb);
+            if (c >= 0)
+                return c != 0;
+            return truthy(in, bin->apply(in, *pa, *pb));
+        }
+    }
+};
+
+ExprPtr makeBinary(ExprPtr g, BinaryExpr *bin) {
+    if (!operandOf(bin->lhs.get()).pure() || !operandOf(bin->rhs.get()).pure())
+        return std::make_unique<FastBinary>(std::move(g), bin);
+    switch (bin->op) {
+    case Op::Add:
+        return std::make_unique<PureBinary<Op::Add>>(std::move(g), bin);
+    case Op::Sub:
+        return std::make_unique<PureBinary<Op::Sub>>(std::move(g), bin);
+    case Op::Mul:
+        return std::make_unique<PureBinary<Op::Mul>>(std::move(g), bin);
+    case Op::Div:
+        return std::make_unique<PureBinary<Op::Div>>(std::move(g), bin);
+    case Op::Eq:
+        return std::make_unique<PureBinary<Op::Eq>>(std::move(g), bin);
+    case Op::Ne:
+        return std::make_unique<PureBinary<Op::Ne>>(std::move(g), bin);
+    case Op::Lt:
+        return std::make_unique<PureBinary<Op::Lt>>(std::move(g), bin);
+    case Op::Gt:
+        return std::make_unique<PureBinary<Op::Gt>>(std::move(g), bin);
+    case Op::Le:
+        return std::make_unique<PureBinary<Op::Le>>(std::move(g), bin);
+    default:
+        return std::make_unique<PureBinary<Op::Ge>>(std::move(g), bin);
+    }
+}
 
 // `v(i)` on a local array with one subscript held in a variable or a constant.
 struct FastIndex : Compiled {
@@ -497,6 +553,51 @@ struct FastAssign : Stmt {
     FastBinary *update = nullptr; // `x = x op y` with y a variable or a constant
 };
 
+// `x = x op y` on a local with y a local or a constant, made for one operator. A sum kept as
+// a Double (the usual result of a long Integer sum) is updated without leaving the node.
+template <Op kOp> struct SlotUpdate : Stmt {
+    SlotUpdate(StmtPtr g, int slot, Operand b)
+        : Stmt(g->line), generic(std::move(g)), slot(slot), b(std::move(b)) {}
+
+    Flow exec(Interp &in) override {
+        Value &x = *in.frame->vars[slot];
+        const Value &y = *b.peek(in);
+        if (x.type() == VType::Double && (y.type() == VType::Double || intLike(y))) {
+            double a = x.d(), c = y.type() == VType::Double ? y.d() : y.intValue();
+            double r = kOp == Op::Add ? a + c : kOp == Op::Sub ? a - c : a * c;
+            if (std::isfinite(r)) {
+                x.setDouble(r);
+                return Flow::Normal;
+            }
+        } else if (accumulate(kOp, x, y)) {
+            return Flow::Normal;
+        }
+        return generic->exec(in); // the general rules decide, or raise the error
+    }
+
+    StmtPtr generic;
+    int slot;
+    Operand b;
+};
+
+// `x = y` on locals, or a local set to a constant, for values other than objects and arrays.
+struct SlotCopy : Stmt {
+    SlotCopy(StmtPtr g, int slot, Operand from)
+        : Stmt(g->line), generic(std::move(g)), slot(slot), from(std::move(from)) {}
+
+    Flow exec(Interp &in) override {
+        const Value *v = from.peek(in);
+        if (v->isObject() || v->isArray())
+            return generic->exec(in);
+        *in.frame->vars[slot] = *v;
+        return Flow::Normal;
+    }
+
+    StmtPtr generic;
+    int slot;
+    Operand from;
+};
+
 // `a(i) = value` on a local array with one subscript held in a variable or a constant.
 struct FastElementStore : Stmt {
     FastElementStore(StmtPtr g, AssignStmt *a, int slot, Operand idx)
@@ -595,7 +696,24 @@ private:
             return;
         Operand t = operandOf(a.target.get());
         if (t.kind == Operand::Kind::Slot || t.kind == Operand::Kind::Field) {
-            s = std::make_unique<FastAssign>(std::move(s), &a, std::move(t));
+            int slot = t.slot;
+            bool local = t.kind == Operand::Kind::Slot;
+            auto fast = std::make_unique<FastAssign>(std::move(s), &a, std::move(t));
+            Operand v = operandOf(a.value.get());
+            if (FastBinary *u = fast->update; local && u && u->b.kind != Operand::Kind::Field) {
+                Operand b = u->b;
+                Op op = u->op;
+                if (op == Op::Add)
+                    s = std::make_unique<SlotUpdate<Op::Add>>(std::move(fast), slot, std::move(b));
+                else if (op == Op::Sub)
+                    s = std::make_unique<SlotUpdate<Op::Sub>>(std::move(fast), slot, std::move(b));
+                else
+                    s = std::make_unique<SlotUpdate<Op::Mul>>(std::move(fast), slot, std::move(b));
+            } else if (local && (v.kind == Operand::Kind::Slot || v.kind == Operand::Kind::Const)) {
+                s = std::make_unique<SlotCopy>(std::move(fast), slot, std::move(v));
+            } else {
+                s = std::move(fast);
+            }
             return;
         }
         auto *call = dynamic_cast<CallExpr *>(a.target.get());
@@ -637,7 +755,7 @@ private:
             case Op::Gt:
             case Op::Le:
             case Op::Ge:
-                e = std::make_unique<FastBinary>(std::move(e), b);
+                e = makeBinary(std::move(e), b);
                 break;
             default:
                 break;

@@ -26,7 +26,8 @@ ScriptError named(int32_t number, std::u16string_view name) {
 class ArgBuf {
 public:
     // With `byRef` (a procedure's parameters), array elements go to ByRef parameters by address.
-    ArgBuf(Interp &in, const std::vector<ExprPtr> &args, const std::vector<bool> *byRef = nullptr)
+    ArgBuf(Interp &in, const std::vector<ExprPtr> &args,
+           const std::vector<uint8_t> *byRef = nullptr)
         : n_(args.size()) {
         Value *t = tmp_;
         Value **p = ptr_;
@@ -302,9 +303,9 @@ Value MemberExpr::target(Interp &in) {
     if (object) {
         obj = object->eval(in);
     } else {
-        if (in.frame->with.empty())
+        if (!in.frame->with)
             raise(err::ObjectRequired);
-        obj = in.frame->with.back();
+        obj = in.frame->with->object;
     }
     if (!obj.isObject())
         raise(err::ObjectRequired);
@@ -343,7 +344,7 @@ Value CallExpr::eval(Interp &in) {
                 throw;
             }
         }
-        const std::vector<bool> *byRef =
+        const std::vector<uint8_t> *byRef =
             n->kind == NameKind::Proc || n->kind == NameKind::RetVal ? &n->proc->byRef : nullptr;
         ArgBuf buf(in, args, byRef);
         switch (n->kind) {
@@ -532,13 +533,20 @@ Value BinaryExpr::apply(Interp &in, const Value &a, const Value &b) {
         }
     } else if (a.type() == VType::Double && (b.type() == VType::Double || isIntLike(b))) {
         double x = a.d(), y = b.type() == VType::Double ? b.d() : b.intValue();
+        // A result out of the Double range is the general rules' overflow error.
         switch (op) {
         case Op::Add:
-            return Value::dbl(x + y);
+            if (double r = x + y; std::isfinite(r))
+                return Value::dbl(r);
+            break;
         case Op::Sub:
-            return Value::dbl(x - y);
+            if (double r = x - y; std::isfinite(r))
+                return Value::dbl(r);
+            break;
         case Op::Mul:
-            return Value::dbl(x * y);
+            if (double r = x * y; std::isfinite(r))
+                return Value::dbl(r);
+            break;
         case Op::Lt:
             return Value::boolean(x < y);
         case Op::Gt:
@@ -751,9 +759,17 @@ Flow ForStmt::exec(Interp &in) {
         if (st >= 0 ? i > e : i < e) // runs no time: the counter stays as it was
             return Flow::Normal;
         *counter = fitSum(i, isLong);
+        // A body of one statement runs without the block's loop while no error is resumed.
+        Stmt *only = body.size() == 1 ? body[0].get() : nullptr;
         while (st >= 0 ? i <= e : i >= e) {
             in.tick();
-            Flow f = in.execBlock(body);
+            Flow f;
+            if (only && !in.frame->resumeNext) {
+                in.curLine = only->line;
+                f = only->exec(in);
+            } else {
+                f = in.execBlock(body);
+            }
             if (f == Flow::ExitFor)
                 break;
             if (f != Flow::Normal)
@@ -868,11 +884,13 @@ Flow WithStmt::exec(Interp &in) {
     if (!obj.isObject())
         raise(err::ObjectRequired);
     Frame *f = in.frame;
-    f->with.push_back(std::move(obj));
+    WithLink link{std::move(obj), f->with};
+    f->with = &link;
     struct Pop {
         Frame *f;
-        ~Pop() { f->with.pop_back(); }
-    } pop{f};
+        WithLink *outer;
+        ~Pop() { f->with = outer; }
+    } pop{f, link.outer};
     return in.execBlock(body);
 }
 
@@ -995,7 +1013,6 @@ Interp::~Interp() {
     // while the engine they refer to is there.
     flushReleases();
     frame = &globalFrame;
-    globalFrame.with.clear();
     // Move the globals out first so that Class_Terminate code sees valid (empty) slots.
     std::vector<Value> doomed;
     for (auto &g : globals)
@@ -1106,7 +1123,7 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
     if (depth >= kMaxDepth || here < stackLimit)
         raise(err::OutOfStack);
     // The frame's variables live on the machine stack up to kInline slots, made only for the
-    // slots the procedure has.
+    // slots the procedure has; each slot's pointer starts at its own variable.
     constexpr int kInline = 16;
     struct Slots {
         explicit Slots(int n) : n(n) {
@@ -1115,12 +1132,14 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
                 ptrHeap = std::make_unique<Value *[]>(static_cast<size_t>(n));
                 store = heap.get();
                 ptrs = ptrHeap.get();
+                for (int i = 0; i < n; ++i)
+                    ptrs[i] = store + i;
                 return;
             }
             store = std::launder(reinterpret_cast<Value *>(raw));
-            for (int i = 0; i < n; ++i)
-                new (store + i) Value();
             ptrs = ptrInline;
+            for (int i = 0; i < n; ++i)
+                ptrs[i] = new (store + i) Value();
         }
         ~Slots() {
             if (!heap)
@@ -1141,16 +1160,16 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
     Value **ptrs = slots.ptrs;
     size_t np = args.size();
     for (size_t i = 0; i < np; ++i) {
-        if (p.byRef[i] && !isMissing(*args[i])) {
+        const Value &arg = *args[i];
+        if (isMissing(arg))
+            continue; // a left-out argument: the parameter stays Empty
+        if (p.byRef[i]) {
             ptrs[i] = args[i];
         } else {
-            store[i] = isMissing(*args[i]) ? Value() : *args[i];
+            store[i] = arg;
             store[i].dropFixed();
-            ptrs[i] = &store[i];
         }
     }
-    for (int i = static_cast<int>(np); i < p.slots; ++i)
-        ptrs[i] = &store[i];
     Frame fr;
     fr.vars = ptrs;
     fr.me = me;

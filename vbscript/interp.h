@@ -20,12 +20,18 @@ namespace kestrun::vbscript {
 
 class Instance;
 
+// The object of a `With` block, held by the block's statement while it runs.
+struct WithLink {
+    Value object;
+    WithLink *outer;
+};
+
 struct Frame {
     Value **vars = nullptr;
     Instance *me = nullptr;
     Proc *proc = nullptr;
     bool resumeNext = false;
-    std::vector<Value> with;
+    WithLink *with = nullptr; // the innermost `With` block running in this frame
 };
 
 struct Builtin {

@@ -62,6 +62,48 @@ TEST(VbsCompiled, ForCountersChangeTypeAndObeyTheBody) {
     });
 }
 
+TEST(VbsCompiled, InPlaceUpdatesAndCopiesHandOverAtTheirEdges) {
+    ExpectCases({
+        // A sum that leaves Long goes on as a Double; Double operands of every kind.
+        {"Function F : Dim s, i : s = 0 : For i = 1 To 70000 : s = s + i : Next\n"
+         "F = TypeName(s) & s : End Function\nr = F()",
+         "Double2450035000"},
+        {"Function F : Dim s, k : s = 0.5 : k = 3 : s = s * k : s = s - 2 : s = s + 0.25\n"
+         "F = TypeName(s) & s : End Function\nr = F()",
+         "Double-0.25"},
+        // Texts, Null and Empty leave the in-place update to the general rules.
+        {"Function F : Dim s, t, n : s = 1.5 : t = \"2\" : s = s + t : n = Null : t = 1.5\n"
+         "t = t + n : F = s & IsNull(t) : End Function\nr = F()",
+         "3.5True"},
+        {"Function F : Dim s, e : s = 2.5 : s = s - e : F = TypeName(s) & s : End Function\n"
+         "r = F()",
+         "Double2.5"},
+        // Copies: texts stay apart, objects give their default value, arrays stop being fixed.
+        {"Function F : Dim a, b, c : a = \"x\" : b = a : a = a & \"y\" : c = 5 : F = a & b & c\n"
+         "End Function\nr = F()",
+         "xyx5"},
+        {"Class C : Public Default Property Get V : V = 7 : End Property : End Class\n"
+         "Function F : Dim o, v : Set o = New C : v = o : F = v & TypeName(v) : End Function\n"
+         "r = F()",
+         "7Integer"},
+        {"Function F : Dim a(1), b : a(0) = 1 : b = a : b(0) = 2 : ReDim Preserve b(3)\n"
+         "F = a(0) & b(0) & UBound(b) : End Function\nr = F()",
+         "123"},
+        // A loop body of one statement still resumes after its errors.
+        {"Function F : On Error Resume Next : Dim i, x : For i = 1 To 3 : x = 1 / 0 : Next\n"
+         "F = i & Err.Number : End Function\nr = F()",
+         "411"},
+    });
+    ExpectErrors({
+        {"Sub S\n Dim a\n a = 1E308\n a = a * 10\nEnd Sub\nS", 6, 4},
+        {"a = 1E308\nb = 2\nr = a * b", 6, 3},
+        {"a = -1E308\nr = a - 1E308", 6, 2},
+        {"a = 1E308\nr = a + a", 6, 2},
+        {"Sub S\n Dim a, i\n a = -1E308\n For i = 1 To 2\n a = a - 1E308\n Next\nEnd Sub\nS", 6, 5},
+        {"Class C : End Class\nSub S\n Dim o, v\n Set o = New C\n v = o\nEnd Sub\nS", 438, 5},
+    });
+}
+
 TEST(VbsCompiled, ArrayElementsKeepCopySemanticsAndErrors) {
     ExpectCases({
         {"Function F : Dim a(2), b : a(0) = 1 : b = a : a(0) = 5 : b(1) = 7\n"
