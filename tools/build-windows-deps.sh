@@ -360,13 +360,11 @@ build_googletest() {
     cmake_lib "$1" "$2" -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -Dgtest_force_shared_crt=ON
 }
 
-# The packages TARGET links: GoogleTest only where test programs are built: for x86_64 (they run
-# under wine64) and for i686 where this machine runs 32-bit code (tools/probe-32bit.sh; there
-# they run under 32-bit Wine, elsewhere the i686 DLL is only checked).
+# The packages TARGET links. GoogleTest is built for both: the test programs are built for both
+# targets, and the i686 ones run where this machine runs 32-bit code (tools/probe-32bit.sh).
 target_packages() { # TARGET
     local pkg
     for pkg in "${PACKAGES[@]}"; do
-        [ "$pkg" != googletest ] || [ "$1" = x86_64 ] || [ "$RUNS_32BIT" = 1 ] || continue
         # qpdf, the longest build, stays last.
         [ "$pkg" != qpdf ] || [ "$ZXING" = 0 ] || echo zxing-cpp
         echo "$pkg"
@@ -420,8 +418,6 @@ build_target() { # TARGET
 # First, one step at a time: tools, source versions, each target's prefix and the sources that
 # are still to be built.
 declare -A PREFIX_OF=() SRC_DIR=()
-RUNS_32BIT=0
-if tools/probe-32bit.sh 2>/dev/null; then RUNS_32BIT=1; fi
 ZXING=0
 if [ -f "$ZXING_ARCHIVE" ]; then
     # Checked and unpacked on every run, so that its sources (and license) are in the cache

@@ -245,6 +245,9 @@ TEST(ResultBuffer, EndsAtTheUsedLengthAndTheFirstZeroByte) {
               "hi");
 }
 
+// More than any BSTR holds (its length is a 32-bit count), on 32-bit and 64-bit builds alike.
+constexpr size_t kTooBig = size_t{0xFFFFFFFFu};
+
 TEST(ResultBuffer, AVeryLooseBoundGivesAnExactStringAndHugeBoundsThrow) {
     const size_t bound = 1 << 20;
     BSTR small = WriteStringResult(bound, [](char *out) {
@@ -252,10 +255,10 @@ TEST(ResultBuffer, AVeryLooseBoundGivesAnExactStringAndHugeBoundsThrow) {
         return size_t{4};
     });
     EXPECT_EQ(Owned(small), "tiny");
-    EXPECT_THROW(ResultBuffer(size_t{1} << 33), std::bad_alloc);
+    EXPECT_THROW(ResultBuffer{kTooBig}, std::bad_alloc);
     // Through GuardString the failure becomes the usual message.
-    const std::string text = Owned(GuardString(
-        [] { return WriteStringResult(size_t{1} << 33, [](char *) { return size_t{0}; }); }));
+    const std::string text = Owned(
+        GuardString([] { return WriteStringResult(kTooBig, [](char *) { return size_t{0}; }); }));
     EXPECT_EQ(text.rfind("ERROR:", 0), 0u);
 }
 
@@ -289,7 +292,7 @@ TEST(GrowingResult, GrowsKeepsItsBytesAndEndsAtTheFirstZeroByte) {
     zero.Assign(std::string_view("ab\0cd", 5));
     EXPECT_EQ(Owned(zero.Finish()), "ab");
     GrowingResult huge;
-    EXPECT_THROW(huge.Reserve(size_t{1} << 33), std::bad_alloc);
+    EXPECT_THROW(huge.Reserve(kTooBig), std::bad_alloc);
 }
 
 TEST(InArguments, ReadInPlaceUpToTheFirstZeroByte) {

@@ -316,20 +316,29 @@ bool CanCreateWindows() {
     return true;
 }
 
+// Window enumeration callbacks are __stdcall on 32-bit Windows, which lambdas cannot be.
+BOOL CALLBACK AddDialogWindow(HWND window, LPARAM list) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring_view(name) == L"#32770" && IsWindowVisible(window)) {
+        reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindFolderTitle(HWND child, LPARAM found) {
+    wchar_t text[64] = {};
+    GetWindowTextW(child, text, 64);
+    if (std::wstring_view(text) == L"选择一个文件夹") {
+        *reinterpret_cast<std::wstring *>(found) = text;
+    }
+    return TRUE;
+}
+
 // The visible dialog windows (class #32770) of a thread, topmost first.
 std::vector<HWND> DialogWindows(DWORD thread) {
     std::vector<HWND> found;
-    EnumThreadWindows(
-        thread,
-        [](HWND window, LPARAM list) -> BOOL {
-            wchar_t name[16] = {};
-            GetClassNameW(window, name, 16);
-            if (std::wstring_view(name) == L"#32770" && IsWindowVisible(window)) {
-                reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(thread, AddDialogWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -595,17 +604,7 @@ TEST_F(WindowsDialogs, BrowseForFolderShowsTheTitleAndAnswersThePath) {
     std::wstring shownTitle;
     const auto browse = [&] { return ShowBrowserFolder(0, initial.ref(), title.ref()); };
     Driven driven = Drive(browse, [&](HWND dialog, DWORD) {
-        EnumChildWindows(
-            dialog,
-            [](HWND child, LPARAM found) -> BOOL {
-                wchar_t text[64] = {};
-                GetWindowTextW(child, text, 64);
-                if (std::wstring_view(text) == L"选择一个文件夹") {
-                    *reinterpret_cast<std::wstring *>(found) = text;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&shownTitle));
+        EnumChildWindows(dialog, FindFolderTitle, reinterpret_cast<LPARAM>(&shownTitle));
         Press(dialog, IDCANCEL);
     });
     ASSERT_TRUE(driven.shown);
