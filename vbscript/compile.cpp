@@ -280,31 +280,20 @@ template <Op kOp> struct PureBinary : FastBinary {
     }
 };
 
+// The node of the first operator in kOps that is `bin`'s (the caller passes every one it
+// makes nodes for).
+template <Op... kOps> ExprPtr pureBinaryFor(ExprPtr &g, BinaryExpr *bin) {
+    ExprPtr made;
+    ((bin->op == kOps && (made = std::make_unique<PureBinary<kOps>>(std::move(g), bin))) || ...);
+    return made;
+}
+
 ExprPtr makeBinary(ExprPtr g, BinaryExpr *bin) {
     if (!operandOf(bin->lhs.get()).pure() || !operandOf(bin->rhs.get()).pure())
         return std::make_unique<FastBinary>(std::move(g), bin);
-    switch (bin->op) {
-    case Op::Add:
-        return std::make_unique<PureBinary<Op::Add>>(std::move(g), bin);
-    case Op::Sub:
-        return std::make_unique<PureBinary<Op::Sub>>(std::move(g), bin);
-    case Op::Mul:
-        return std::make_unique<PureBinary<Op::Mul>>(std::move(g), bin);
-    case Op::Div:
-        return std::make_unique<PureBinary<Op::Div>>(std::move(g), bin);
-    case Op::Eq:
-        return std::make_unique<PureBinary<Op::Eq>>(std::move(g), bin);
-    case Op::Ne:
-        return std::make_unique<PureBinary<Op::Ne>>(std::move(g), bin);
-    case Op::Lt:
-        return std::make_unique<PureBinary<Op::Lt>>(std::move(g), bin);
-    case Op::Gt:
-        return std::make_unique<PureBinary<Op::Gt>>(std::move(g), bin);
-    case Op::Le:
-        return std::make_unique<PureBinary<Op::Le>>(std::move(g), bin);
-    default:
-        return std::make_unique<PureBinary<Op::Ge>>(std::move(g), bin);
-    }
+    ExprPtr made = pureBinaryFor<Op::Add, Op::Sub, Op::Mul, Op::Div, Op::Eq, Op::Ne, Op::Lt, Op::Gt,
+                                 Op::Le, Op::Ge>(g, bin);
+    return made ? std::move(made) : std::make_unique<FastBinary>(std::move(g), bin);
 }
 
 // `v(i)` on a local array with one subscript held in a variable or a constant.
