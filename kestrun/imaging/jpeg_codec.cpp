@@ -57,6 +57,25 @@ uint8_t Mul255(unsigned a, unsigned b) {
     return static_cast<uint8_t>((a * b + 127) / 255);
 }
 
+// Creates the decompressor over `file` and reads its header. False, with the decompressor
+// destroyed, when the header is unusable or the image is larger than allowed. Errors inside
+// libjpeg jump to the caller's setjmp, which must already be set.
+bool ReadHeader(jpeg_decompress_struct &cinfo, jpeg_progress_mgr &progress, std::string_view file,
+                uint64_t maxPixels) {
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kMaxJpegWorkingMemory;
+    progress.progress_monitor = LimitScans;
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(file.data()),
+                 static_cast<unsigned long>(file.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
+        !DimensionsAllowed(cinfo.image_width, cinfo.image_height, maxPixels)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    return true;
+}
+
 // Drives the decompressor over `file` into `out` (and `scratch` for grey and CMYK rows).
 bool Decompress(std::string_view file, uint64_t maxPixels, Raster &out,
                 std::vector<uint8_t> &scratch) {
@@ -69,17 +88,8 @@ bool Decompress(std::string_view file, uint64_t maxPixels, Raster &out,
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = kMaxJpegWorkingMemory;
-    progress.progress_monitor = LimitScans;
-    cinfo.progress = &progress;
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(file.data()),
-                 static_cast<unsigned long>(file.size()));
-    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
-        !DimensionsAllowed(cinfo.image_width, cinfo.image_height, maxPixels)) {
-        jpeg_destroy_decompress(&cinfo);
+    if (!ReadHeader(cinfo, progress, file, maxPixels))
         return false;
-    }
     const int components = cinfo.num_components;
     int bytesPerPixel = 4;
     if (components == 1) {
@@ -211,17 +221,8 @@ bool DecompressToBmp(std::string_view file, uint64_t maxPixels, std::string &bmp
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = kMaxJpegWorkingMemory;
-    progress.progress_monitor = LimitScans;
-    cinfo.progress = &progress;
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(file.data()),
-                 static_cast<unsigned long>(file.size()));
-    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
-        !DimensionsAllowed(cinfo.image_width, cinfo.image_height, maxPixels)) {
-        jpeg_destroy_decompress(&cinfo);
+    if (!ReadHeader(cinfo, progress, file, maxPixels))
         return false;
-    }
     const int components = cinfo.num_components;
     if (components == 1 || components == 3) {
         // Grey is widened to three equal channels by libjpeg itself.
