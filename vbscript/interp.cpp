@@ -1269,68 +1269,10 @@ void Interp::install(std::unique_ptr<Program> prog, bool keep) {
     execBlock(raw->body);
 }
 
-void Interp::addCode(std::u16string_view code) {
-    HostCall call = enter();
-    try {
-        install(parseProgram(code), true);
-        if (expired_) // stopped inside a terminator, which dropped the error
-            stop({});
-    } catch (ScriptError &e) {
-        if (!e.line)
-            e.line = curLine;
-        frame = &globalFrame;
-        throw;
-    }
-}
-
-void Interp::executeStatement(std::u16string_view code) {
-    addCode(code);
-}
-
-Value Interp::run(std::u16string_view name, std::vector<Value> args) {
-    HostCall call = enter();
-    auto it = procs.find(lowerAscii(name));
-    if (it == procs.end())
-        throw named(err::ProcNotDefined, name);
-    std::vector<Value *> ptrs;
-    for (auto &a : args)
-        ptrs.push_back(&a);
-    curLine = it->second->line;
-    try {
-        Value r = callProc(*it->second, nullptr, Args(ptrs.data(), ptrs.size()));
-        if (expired_)
-            stop({});
-        return r;
-    } catch (ScriptError &e) {
-        if (!e.line)
-            e.line = curLine;
-        frame = &globalFrame;
-        throw;
-    }
-}
-
-Value Interp::evaluate(std::u16string_view expression) {
-    HostCall call = enter();
-    try {
-        Value r = evalLocal(expression);
-        if (expired_)
-            stop({});
-        return r;
-    } catch (ScriptError &e) {
-        if (!e.line)
-            e.line = curLine;
-        frame = &globalFrame;
-        throw;
-    }
-}
-
-template <class Body> auto Interp::memberCall(const Value &obj, Body &&body) -> decltype(body()) {
-    if (!obj.isObject())
-        raise(err::ObjectRequired);
-    if (!obj.o())
-        raise(err::ObjectNotSet);
-    if (running_) // a call back into the running script
-        return body();
+// Runs `body` as a call from the host: the time limit starts, a stop that came inside (and that
+// a Class_Terminate dropped) is raised at the end, and an error leaves the engine at its global
+// frame with the line it came from.
+template <class Body> auto Interp::hostCall(Body &&body) -> decltype(body()) {
     HostCall call = enter();
     try {
         if constexpr (std::is_void_v<decltype(body())>) {
@@ -1349,6 +1291,41 @@ template <class Body> auto Interp::memberCall(const Value &obj, Body &&body) -> 
         frame = &globalFrame;
         throw;
     }
+}
+
+void Interp::addCode(std::u16string_view code) {
+    hostCall([&] { install(parseProgram(code), true); });
+}
+
+void Interp::executeStatement(std::u16string_view code) {
+    addCode(code);
+}
+
+Value Interp::run(std::u16string_view name, std::vector<Value> args) {
+    auto it = procs.find(lowerAscii(name));
+    if (it == procs.end())
+        throw named(err::ProcNotDefined, name);
+    std::vector<Value *> ptrs;
+    for (auto &a : args)
+        ptrs.push_back(&a);
+    return hostCall([&] {
+        curLine = it->second->line;
+        return callProc(*it->second, nullptr, Args(ptrs.data(), ptrs.size()));
+    });
+}
+
+Value Interp::evaluate(std::u16string_view expression) {
+    return hostCall([&] { return evalLocal(expression); });
+}
+
+template <class Body> auto Interp::memberCall(const Value &obj, Body &&body) -> decltype(body()) {
+    if (!obj.isObject())
+        raise(err::ObjectRequired);
+    if (!obj.o())
+        raise(err::ObjectNotSet);
+    if (running_) // a call back into the running script
+        return body();
+    return hostCall(std::forward<Body>(body));
 }
 
 Value Interp::callMember(const Value &obj, std::u16string_view name, Args args) {

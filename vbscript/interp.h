@@ -195,6 +195,7 @@ private:
         }
     };
     [[nodiscard]] HostCall enter();
+    template <class Body> auto hostCall(Body &&body) -> decltype(body());
     template <class Body> auto memberCall(const Value &obj, Body &&body) -> decltype(body());
     [[noreturn]] void stop(std::u16string description);
     void checkLimits();
