@@ -34,24 +34,23 @@ BSTR allocText(const std::u16string &s) {
                              static_cast<UINT>(s.size()));
 }
 
-// Items handed out one by one: VARIANT copies made when the enumerator was asked for.
-class ItemEnumerator final : public IEnumVARIANT {
+// IUnknown of a COM object with one interface: a reference count from 1 that deletes the
+// object at 0, and QueryInterface answering IUnknown and `Interface`.
+template <class Interface> class RefCounted : public Interface {
 public:
-    explicit ItemEnumerator(std::vector<VARIANT> items) : items_(std::move(items)) {}
-    ~ItemEnumerator() {
-        for (auto &v : items_)
-            VariantClear(&v);
-    }
+    RefCounted() = default;
+    RefCounted(const RefCounted &) = delete;
+    RefCounted &operator=(const RefCounted &) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
         if (!object)
             return E_POINTER;
-        if (!IsEqualIID(riid, __uuidof(IUnknown)) && !IsEqualIID(riid, __uuidof(IEnumVARIANT))) {
+        if (!IsEqualIID(riid, __uuidof(IUnknown)) && !IsEqualIID(riid, __uuidof(Interface))) {
             *object = nullptr;
             return E_NOINTERFACE;
         }
         AddRef();
-        *object = static_cast<IEnumVARIANT *>(this);
+        *object = static_cast<Interface *>(this);
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
@@ -60,6 +59,22 @@ public:
         if (left == 0)
             delete this;
         return left;
+    }
+
+protected:
+    virtual ~RefCounted() = default;
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+// Items handed out one by one: VARIANT copies made when the enumerator was asked for.
+class ItemEnumerator final : public RefCounted<IEnumVARIANT> {
+public:
+    explicit ItemEnumerator(std::vector<VARIANT> items) : items_(std::move(items)) {}
+    ~ItemEnumerator() override {
+        for (auto &v : items_)
+            VariantClear(&v);
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT *out, ULONG *fetched) override {
@@ -111,38 +126,22 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::vector<VARIANT> items_;
     size_t next_ = 0;
 };
 
-class ObjectProxy final : public IDispatch {
+class ObjectProxy final : public RefCounted<IDispatch> {
 public:
     ObjectProxy(const std::shared_ptr<Interp> &engine, const Value &value)
         : engine_(engine), value_(value), thread_(GetCurrentThreadId()) {}
-    virtual ~ObjectProxy() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (IsEqualIID(riid, kProxyIid)) { // no reference taken: used only inside the library
+        // The proxy's own identity takes no reference: it is asked for only inside the library.
+        if (object && IsEqualIID(riid, kProxyIid)) {
             *object = this;
             return S_OK;
         }
-        if (!IsEqualIID(riid, __uuidof(IUnknown)) && !IsEqualIID(riid, __uuidof(IDispatch))) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = static_cast<IDispatch *>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
+        return RefCounted::QueryInterface(riid, object);
     }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override {
@@ -355,7 +354,6 @@ private:
         VariantClear(&typed);
     }
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<Interp> engine_;
     Value value_; // released before the engine
     std::atomic<DWORD> thread_;

@@ -33,6 +33,15 @@ const OLECHAR *wide(const std::u16string &s) {
     throw ScriptError(err::CannotCreate, description);
 }
 
+// The class registered under `progId`; error 429 when there is none.
+CLSID classOf(std::u16string_view progId) {
+    const std::u16string id(progId);
+    CLSID clsid;
+    if (HRESULT hr = CLSIDFromProgID(wide(id), &clsid); FAILED(hr))
+        cannotCreate(progId, hr);
+    return clsid;
+}
+
 // Takes the reference `unknown` holds and gives the script its object.
 Value adopt(Interp &in, IUnknown *unknown, std::u16string_view name) {
     Value v = ObjectFromInterface(unknown, &in);
@@ -46,11 +55,8 @@ class ComObjects final : public ObjectHost {
 public:
     Value createObject(Interp &in, std::u16string_view progId,
                        std::u16string_view server) override {
-        const std::u16string id(progId);
-        CLSID clsid;
-        HRESULT hr = CLSIDFromProgID(wide(id), &clsid);
-        if (FAILED(hr))
-            cannotCreate(progId, hr);
+        const CLSID clsid = classOf(progId);
+        HRESULT hr;
         IUnknown *unknown = nullptr;
         if (server.empty()) {
             hr = CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, __uuidof(IUnknown),
@@ -76,13 +82,8 @@ public:
             if (progId.empty())
                 raise(err::InvalidCall);
             // The running instance of the class.
-            const std::u16string id(progId);
-            CLSID clsid;
-            HRESULT hr = CLSIDFromProgID(wide(id), &clsid);
-            if (FAILED(hr))
-                cannotCreate(progId, hr);
             IUnknown *unknown = nullptr;
-            hr = GetActiveObject(clsid, nullptr, &unknown);
+            HRESULT hr = GetActiveObject(classOf(progId), nullptr, &unknown);
             if (FAILED(hr) || !unknown)
                 cannotCreate(progId, FAILED(hr) ? hr : E_NOINTERFACE);
             return adopt(in, unknown, progId);
@@ -96,13 +97,8 @@ public:
         } else {
             // A file opened by the class named: create it and load the file through
             // IPersistFile.
-            const std::u16string id(progId);
-            CLSID clsid;
-            hr = CLSIDFromProgID(wide(id), &clsid);
-            if (FAILED(hr))
-                cannotCreate(progId, hr);
             IPersistFile *file = nullptr;
-            hr = CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, __uuidof(IPersistFile),
+            hr = CoCreateInstance(classOf(progId), nullptr, CLSCTX_SERVER, __uuidof(IPersistFile),
                                   reinterpret_cast<void **>(&file));
             if (SUCCEEDED(hr) && file) {
                 hr = file->Load(wide(name), STGM_READ);
