@@ -226,13 +226,21 @@ struct FastBinary : Compiled {
     }
 
     Value eval(Interp &in) override {
+        if (!a.pure() && !b.pure()) { // both evaluated (calls, say): their values made in place
+            Value x = a.expr->eval(in);
+            Value y = b.expr->eval(in);
+            Value r;
+            if (!fastBinary(op, x, y, r))
+                r = bin->apply(in, x, y);
+            return r;
+        }
         Value ta, tb;
         const Value *pa, *pb;
         operands(in, ta, tb, pa, pb);
-        Value r;
-        if (fastBinary(op, *pa, *pb, r))
-            return r;
-        return bin->apply(in, *pa, *pb);
+        Value r; // the one value returned, made in place
+        if (!fastBinary(op, *pa, *pb, r))
+            r = bin->apply(in, *pa, *pb);
+        return r;
     }
 
     bool truth(Interp &in) override {
@@ -260,10 +268,10 @@ template <Op kOp> struct PureBinary : FastBinary {
     Value eval(Interp &in) override {
         const Value *pa = a.peek(in);
         const Value *pb = b.peek(in);
-        Value r;
-        if (fastBinary(kOp, *pa, *pb, r))
-            return r;
-        return bin->apply(in, *pa, *pb);
+        Value r; // the one value returned, made in place
+        if (!fastBinary(kOp, *pa, *pb, r))
+            r = bin->apply(in, *pa, *pb);
+        return r;
     }
 
     bool truth(Interp &in) override {
@@ -411,8 +419,8 @@ struct NameCall : Compiled {
             Proc &p = *name->proc;
             if (!forProcs || p.byRef.size() != n)
                 break; // the general call reports a wrong argument count
-            return in.callProc(p, name->kind == NameKind::Proc ? nullptr : in.frame->me,
-                               args.fill(in, sp));
+            return in.callProcFilled(p, name->kind == NameKind::Proc ? nullptr : in.frame->me,
+                                     fillParameters, &args);
         }
         case NameKind::Builtin:
             if (builtinState == 0)
@@ -438,6 +446,43 @@ struct NameCall : Compiled {
             if (name->lname == s)
                 return false;
         return true;
+    }
+
+    // The arguments straight into the callee's variables, as the general call passes them:
+    // variables by reference (or copied for ByVal), any other value in the parameter's own
+    // variable, which a ByRef parameter then refers to as it would to a temporary.
+    static void fillParameters(const void *ctx, Interp &in, const Proc &p, Value *store,
+                               Value **ptrs) {
+        const ArgList &args = *static_cast<const ArgList *>(ctx);
+        for (size_t i = 0; i < args.ops.size(); ++i) {
+            const Operand &o = args.ops[i];
+            switch (o.kind) {
+            case Operand::Kind::Slot:
+            case Operand::Kind::Field: {
+                Value *var = o.var(in);
+                if (isMissing(*var))
+                    break; // the parameter stays Empty
+                if (p.byRef[i]) {
+                    ptrs[i] = var;
+                } else {
+                    store[i] = *var;
+                    store[i].dropFixed();
+                }
+                break;
+            }
+            case Operand::Kind::Const:
+                if (!isMissing(o.constant))
+                    store[i] = o.constant;
+                break;
+            case Operand::Kind::Expr:
+                store[i] = o.expr->eval(in);
+                if (isMissing(store[i]))
+                    store[i] = Value();
+                else if (!p.byRef[i])
+                    store[i].dropFixed();
+                break;
+            }
+        }
     }
 
     NameExpr *name;

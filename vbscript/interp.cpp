@@ -1115,6 +1115,24 @@ void Interp::checkLimits() {
 Value Interp::callProc(Proc &p, Instance *me, Args args) {
     if (args.size() != p.byRef.size())
         throw named(err::WrongArgs, p.name);
+    auto fill = [](const void *ctx, Interp &, const Proc &p, Value *store, Value **ptrs) {
+        const Args &args = *static_cast<const Args *>(ctx);
+        for (size_t i = 0; i < args.size(); ++i) {
+            const Value &arg = *args[i];
+            if (isMissing(arg))
+                continue; // a left-out argument: the parameter stays Empty
+            if (p.byRef[i]) {
+                ptrs[i] = args[i];
+            } else {
+                store[i] = arg;
+                store[i].dropFixed();
+            }
+        }
+    };
+    return callProcFilled(p, me, fill, &args);
+}
+
+Value Interp::callProcFilled(Proc &p, Instance *me, ArgFiller fill, const void *ctx) {
     tick();
     char probe = 0;
     uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
@@ -1156,20 +1174,8 @@ Value Interp::callProc(Proc &p, Instance *me, Args args) {
         Value *store;
         Value **ptrs;
     } slots(p.slots);
-    Value *store = slots.store;
     Value **ptrs = slots.ptrs;
-    size_t np = args.size();
-    for (size_t i = 0; i < np; ++i) {
-        const Value &arg = *args[i];
-        if (isMissing(arg))
-            continue; // a left-out argument: the parameter stays Empty
-        if (p.byRef[i]) {
-            ptrs[i] = args[i];
-        } else {
-            store[i] = arg;
-            store[i].dropFixed();
-        }
-    }
+    fill(ctx, *this, p, slots.store, ptrs);
     Frame fr;
     fr.vars = ptrs;
     fr.me = me;

@@ -145,6 +145,14 @@ public:
 
     // ---- runtime ----
     Value callProc(Proc &p, Instance *me, Args args);
+    // Puts a call's arguments into the new frame's variables: `store` holds the procedure's
+    // slots (Empty), `ptrs` points each parameter at its variable; a ByRef argument may point
+    // it elsewhere. Runs in the caller's frame.
+    using ArgFiller = void (*)(const void *ctx, Interp &in, const Proc &p, Value *store,
+                               Value **ptrs);
+    // callProc for a caller that passes exactly the procedure's parameter count and fills them
+    // itself (compiled calls evaluate their arguments straight into the new frame).
+    Value callProcFilled(Proc &p, Instance *me, ArgFiller fill, const void *ctx);
     Flow execBlock(const Block &b);
     void setError(const ScriptError &e);
     void clearError();
