@@ -8,6 +8,7 @@
 //
 // Input: byte 0 picks the script and the shape of the array, byte 1 what the result variable
 // holds before the call, then the elements.
+#include "byte_reader.h"
 #include "kestrun.h"
 
 #include <cstdint>
@@ -18,31 +19,7 @@
 
 namespace {
 
-struct Reader {
-    const uint8_t *p;
-    size_t n;
-    bool more() const { return n > 0; }
-    uint8_t byte() {
-        if (!n)
-            return 0;
-        --n;
-        return *p++;
-    }
-    template <class T> T raw() {
-        T v{};
-        uint8_t b[sizeof(T)] = {};
-        for (auto &x : b)
-            x = byte();
-        std::memcpy(&v, b, sizeof v);
-        return v;
-    }
-    std::string bytes(size_t max) {
-        std::string s;
-        for (size_t len = byte() % max; len && more(); --len)
-            s.push_back(static_cast<char>(byte()));
-        return s;
-    }
-};
+using Reader = kestrun::fuzz::ByteReader;
 
 BSTR AnsiBstr(const std::string &s) {
     return SysAllocStringByteLen(s.data(), static_cast<UINT>(s.size()));

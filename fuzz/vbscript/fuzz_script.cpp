@@ -3,6 +3,7 @@
 //   odd:  a script, a zero byte, then arguments for `Main` as a list of typed values, as the
 //         host passes a caller's argument array (numbers, texts, dates, nested arrays).
 // A step budget ends generated endless loops; a time limit guards against slow single steps.
+#include "byte_reader.h"
 #include "vbscript/interp.h"
 #include "vbscript/ops.h"
 
@@ -17,25 +18,7 @@ namespace {
 
 using namespace kestrun::vbscript;
 
-struct Reader {
-    const uint8_t *p;
-    size_t n;
-    bool more() const { return n > 0; }
-    uint8_t byte() {
-        if (!n)
-            return 0;
-        --n;
-        return *p++;
-    }
-    template <class T> T raw() {
-        T v{};
-        uint8_t b[sizeof(T)] = {};
-        for (auto &x : b)
-            x = byte();
-        std::memcpy(&v, b, sizeof v);
-        return v;
-    }
-};
+using Reader = kestrun::fuzz::ByteReader;
 
 Value ReadValue(Reader &r, int depth) {
     switch (r.byte() % 10) {
