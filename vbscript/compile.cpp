@@ -528,8 +528,18 @@ struct MethodCall : Compiled {
 };
 
 // `x = x op y` for + - * on numbers held in variables or constants: the variable is updated in
-// place. False when the general rules must decide.
-bool accumulate(Op op, Value &x, const Value &y) {
+// place. False when the general rules must decide. A Double is tried first: it is what a long
+// Integer sum becomes. Inlined so that nodes made for one operator drop the other cases.
+[[gnu::always_inline]] inline bool accumulate(Op op, Value &x, const Value &y) {
+    bool dx = x.type() == VType::Double, dy = y.type() == VType::Double;
+    if ((dx && (dy || intLike(y))) || (dy && intLike(x))) {
+        double a = dx ? x.d() : x.intValue(), b = dy ? y.d() : y.intValue();
+        double r = op == Op::Add ? a + b : op == Op::Sub ? a - b : a * b;
+        if (!std::isfinite(r))
+            return false;
+        x.setDouble(r);
+        return true;
+    }
     if (intLike(x) && intLike(y)) {
         int64_t a = x.intValue(), b = y.intValue();
         int64_t r = op == Op::Add ? a + b : op == Op::Sub ? a - b : a * b;
@@ -540,15 +550,6 @@ bool accumulate(Op op, Value &x, const Value &y) {
             x.setLong(static_cast<int32_t>(r));
         else
             x.setDouble(static_cast<double>(r));
-        return true;
-    }
-    bool dx = x.type() == VType::Double, dy = y.type() == VType::Double;
-    if ((dx && (dy || intLike(y))) || (dy && intLike(x))) {
-        double a = dx ? x.d() : x.intValue(), b = dy ? y.d() : y.intValue();
-        double r = op == Op::Add ? a + b : op == Op::Sub ? a - b : a * b;
-        if (!std::isfinite(r))
-            return false;
-        x.setDouble(r);
         return true;
     }
     return false;
@@ -587,25 +588,14 @@ struct FastAssign : Stmt {
     FastBinary *update = nullptr; // `x = x op y` with y a variable or a constant
 };
 
-// `x = x op y` on a local with y a local or a constant, made for one operator. A sum kept as
-// a Double (the usual result of a long Integer sum) is updated without leaving the node.
+// `x = x op y` on a local with y a local or a constant, made for one operator.
 template <Op kOp> struct SlotUpdate : Stmt {
     SlotUpdate(StmtPtr g, int slot, Operand b)
         : Stmt(g->line), generic(std::move(g)), slot(slot), b(std::move(b)) {}
 
     Flow exec(Interp &in) override {
-        Value &x = *in.frame->vars[slot];
-        const Value &y = *b.peek(in);
-        if (x.type() == VType::Double && (y.type() == VType::Double || intLike(y))) {
-            double a = x.d(), c = y.type() == VType::Double ? y.d() : y.intValue();
-            double r = kOp == Op::Add ? a + c : kOp == Op::Sub ? a - c : a * c;
-            if (std::isfinite(r)) {
-                x.setDouble(r);
-                return Flow::Normal;
-            }
-        } else if (accumulate(kOp, x, y)) {
+        if (accumulate(kOp, *in.frame->vars[slot], *b.peek(in)))
             return Flow::Normal;
-        }
         return generic->exec(in); // the general rules decide, or raise the error
     }
 
